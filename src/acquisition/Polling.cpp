@@ -8,17 +8,18 @@
 #include "ui/Panel.h"
 #include "ui/Texts.h"
 
-namespace eload {
+namespace eload
+{
 
 using modbus::Refusal;
 
-namespace {
+namespace
+{
 
 std::variant<QByteArray, Refusal> measurementPollTo(const Context& ctx)
 {
     const auto slave = modbus::slaveAddress(ctx);
-    if (const auto* refusal = std::get_if<Refusal>(&slave))
-        return *refusal;
+    if (const auto* refusal = std::get_if<Refusal>(&slave)) return *refusal;
     return modbus::measurementPoll(std::get<std::uint8_t>(slave));
 }
 
@@ -37,8 +38,7 @@ void Polling::Command_OK3_Click()
     } else if (caption == texts::kStop) {
         stopAcquisition(panel, ctx_.state);
         panel.setEnabled(Ctl::Command6, true);
-        if (ctx_.state.RecordFlag == QLatin1String("1"))
-            panel.setText(Ctl::Command6, texts::kSave);
+        if (ctx_.state.RecordFlag == QLatin1String("1")) panel.setText(Ctl::Command6, texts::kSave);
     }
 }
 

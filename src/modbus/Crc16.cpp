@@ -1,6 +1,7 @@
 #include "modbus/Crc16.h"
 
-namespace eload::modbus {
+namespace eload::modbus
+{
 
 std::uint16_t crc16(const char* data, qsizetype size)
 {
@@ -27,8 +28,7 @@ QByteArray CRC16(const QByteArray& bytes, std::uint8_t last)
 
 bool crcMatches(const QByteArray& frame)
 {
-    if (frame.size() < 3)
-        return false;
+    if (frame.size() < 3) return false;
     const std::uint16_t crc = crc16(frame.constData(), frame.size() - 2);
     return std::uint8_t(frame[frame.size() - 2]) == (crc & 0xFF) &&
            std::uint8_t(frame[frame.size() - 1]) == (crc >> 8);

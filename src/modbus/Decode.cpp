@@ -5,15 +5,15 @@
 #include "modbus/RowWriter.h"
 #include "ui/FormState.h"
 
-namespace eload::modbus {
+namespace eload::modbus
+{
 
-namespace {
+namespace
+{
 int hexDigit(QChar c)
 {
-    if (c >= u'0' && c <= u'9')
-        return c.unicode() - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c.unicode() - u'A' + 10;
+    if (c >= u'0' && c <= u'9') return c.unicode() - u'0';
+    if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
     return -1;
 }
 } // namespace
@@ -21,26 +21,31 @@ int hexDigit(QChar c)
 std::optional<int> readReplyRegisters(qsizetype hexLength)
 {
     switch (hexLength) {
-    case 123: return 18;
-    case 63: return 8;
-    case 57: return 7;
-    case 51: return 6;
-    case 45: return 5;
-    case 21: return 1;
-    default: return std::nullopt;
+    case 123:
+        return 18;
+    case 63:
+        return 8;
+    case 57:
+        return 7;
+    case 51:
+        return 6;
+    case 45:
+        return 5;
+    case 21:
+        return 1;
+    default:
+        return std::nullopt;
     }
 }
 
 std::optional<std::uint16_t> registerAt(const QString& hex, int d)
 {
     const qsizetype p = 6 * d + 9; // first digit, counted from 0
-    if (p + 4 >= hex.size())
-        return std::nullopt;
+    if (p + 4 >= hex.size()) return std::nullopt;
     std::uint16_t v = 0;
     for (qsizetype at : {p, p + 1, p + 3, p + 4}) {
         const int digit = hexDigit(hex[at]);
-        if (digit < 0)
-            return std::nullopt;
+        if (digit < 0) return std::nullopt;
         v = std::uint16_t(v * 16 + digit);
     }
     return v;
@@ -50,15 +55,12 @@ void DecodeReply(Panel& panel, FormState& state, RowWriter* rows)
 {
     const QString& hex = state.ReceiveHex;
     const auto count = readReplyRegisters(hex.size());
-    if (hex.size() < 5 || hex[4] != u'3' || !count)
-        return;
+    if (hex.size() < 5 || hex[4] != u'3' || !count) return;
     // Short replies carry fewer registers: the rest keep what they show.
     for (int d = 0; d < qMin(*count, kReadBlockCount); ++d) {
-        if (const auto v = registerAt(hex, d))
-            applyRegister(panel, state, d, *v);
+        if (const auto v = registerAt(hex, d)) applyRegister(panel, state, d, *v);
     }
-    if (rows)
-        rows->WriteRow();
+    if (rows) rows->WriteRow();
 }
 
 } // namespace eload::modbus

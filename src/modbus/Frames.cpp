@@ -2,9 +2,11 @@
 
 #include "modbus/Registers.h"
 
-namespace eload::modbus {
+namespace eload::modbus
+{
 
-namespace {
+namespace
+{
 void appendWord(QByteArray& b, std::uint16_t w)
 {
     b.append(char(w >> 8));
@@ -62,16 +64,13 @@ QByteArray changeAddress(std::uint8_t newAddress)
 std::optional<std::uint8_t> parseAddress(const QString& text)
 {
     const QString t = text.trimmed();
-    if (t.isEmpty() || t.size() > 3)
-        return std::nullopt;
+    if (t.isEmpty() || t.size() > 3) return std::nullopt;
     int value = 0;
     for (QChar c : t) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
+        if (c < u'0' || c > u'9') return std::nullopt;
         value = value * 10 + (c.unicode() - u'0');
     }
-    if (value > 255)
-        return std::nullopt;
+    if (value > 255) return std::nullopt;
     return std::uint8_t(value);
 }
 

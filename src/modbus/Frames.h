@@ -6,15 +6,16 @@
 #include <cstdint>
 #include <optional>
 
-namespace eload::modbus {
+namespace eload::modbus
+{
 
 // Read of registers 0..17: A 03 00 00 00 12.
 QByteArray measurementPoll(std::uint8_t slave);
 
 struct PresetWords {
-    std::uint16_t current = 0;    // 0.01 A
-    std::uint16_t cutoff = 0;     // 0.01 V
-    std::uint16_t power = 0;      // 0.01 W
+    std::uint16_t current = 0; // 0.01 A
+    std::uint16_t cutoff = 0;  // 0.01 V
+    std::uint16_t power = 0;   // 0.01 W
     std::uint16_t baudCode = 0;
     std::uint16_t loadState = 0;
 };

@@ -1,16 +1,16 @@
 #include "modbus/HexText.h"
 
-namespace eload::modbus {
+namespace eload::modbus
+{
 
-namespace {
+namespace
+{
 constexpr char kDigits[] = "0123456789ABCDEF";
 
 int digitValue(QChar c)
 {
-    if (c >= u'0' && c <= u'9')
-        return c.unicode() - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c.unicode() - u'A' + 10;
+    if (c >= u'0' && c <= u'9') return c.unicode() - u'0';
+    if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
     return -1;
 }
 } // namespace
@@ -35,15 +35,13 @@ QString hexText(const QByteArray& bytes)
 
 std::optional<QByteArray> bytesOfHexText(const QString& text)
 {
-    if (text.size() % 3 != 0)
-        return std::nullopt;
+    if (text.size() % 3 != 0) return std::nullopt;
     QByteArray bytes;
     bytes.reserve(text.size() / 3);
     for (qsizetype i = 0; i < text.size(); i += 3) {
         const int hi = digitValue(text[i]);
         const int lo = digitValue(text[i + 1]);
-        if (hi < 0 || lo < 0 || text[i + 2] != u' ')
-            return std::nullopt;
+        if (hi < 0 || lo < 0 || text[i + 2] != u' ') return std::nullopt;
         bytes.append(char(hi * 16 + lo));
     }
     return bytes;

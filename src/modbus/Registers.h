@@ -6,20 +6,21 @@
 
 #include <cstdint>
 
-namespace eload::modbus {
+namespace eload::modbus
+{
 
 enum Register : std::uint16_t {
-    RegCurrent = 0,        // discharge current, 0.01 A
-    RegVoltage = 1,        // discharge voltage, 0.01 V
-    RegPower = 2,          // discharge power, 0.01 W
-    RegCapacityHigh = 3,   // battery capacity, 0.001 AH, high word
-    RegCapacityLow = 4,    //                            low word
-    RegEnergyHigh = 5,     // energy, 0.001 WH, high word
-    RegEnergyLow = 6,      //                   low word
-    RegResistance = 7,     // battery internal resistance, shown as "MR"
-    RegTemperature = 8,    // module temperature, 1 ℃
-    RegProtection = 9,     // 0 none, 1 UVLO, 2 OPP, 4 OTP (a code, not a mask)
-    RegHours = 10,         // discharge time
+    RegCurrent = 0,      // discharge current, 0.01 A
+    RegVoltage = 1,      // discharge voltage, 0.01 V
+    RegPower = 2,        // discharge power, 0.01 W
+    RegCapacityHigh = 3, // battery capacity, 0.001 AH, high word
+    RegCapacityLow = 4,  //                            low word
+    RegEnergyHigh = 5,   // energy, 0.001 WH, high word
+    RegEnergyLow = 6,    //                   low word
+    RegResistance = 7,   // battery internal resistance, shown as "MR"
+    RegTemperature = 8,  // module temperature, 1 ℃
+    RegProtection = 9,   // 0 none, 1 UVLO, 2 OPP, 4 OTP (a code, not a mask)
+    RegHours = 10,       // discharge time
     RegMinutes = 11,
     RegSeconds = 12,
     RegCurrentPreset = 13, // 0.01 A, 1..1000

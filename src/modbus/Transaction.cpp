@@ -11,19 +11,19 @@
 #include "ui/Panel.h"
 #include "ui/Texts.h"
 
-namespace eload::modbus {
+namespace eload::modbus
+{
 
-namespace {
+namespace
+{
 
 // Leaves acquisition as a refused request must: a pause of this request is
 // undone at once, a refused poll stops the cycle. The box comes last, so any
 // event handled while it is open sees the final state.
 bool refuse(Context& ctx, const Request& r, bool paused, const QString& message)
 {
-    if (paused)
-        resumeAcquisition(ctx.panel, ctx.state);
-    if (r.acquisition == AcquisitionEffect::None)
-        stopAcquisition(ctx.panel, ctx.state);
+    if (paused) resumeAcquisition(ctx.panel, ctx.state);
+    if (r.acquisition == AcquisitionEffect::None) stopAcquisition(ctx.panel, ctx.state);
     ctx.panel.showMessage(message);
     return false;
 }
@@ -32,8 +32,7 @@ bool refuse(Context& ctx, const Request& r, bool paused, const QString& message)
 
 std::variant<std::uint8_t, Refusal> slaveAddress(const Context& ctx)
 {
-    if (auto a = parseAddress(ctx.panel.text(Ctl::Combo_Addr2)))
-        return *a;
+    if (auto a = parseAddress(ctx.panel.text(Ctl::Combo_Addr2))) return *a;
     return Refusal{texts::kBadParameter};
 }
 
@@ -65,8 +64,7 @@ bool sendRequest(Context& ctx, const Request& r)
 
     // 4: sender's own work that needs no port.
     if (r.prepare) {
-        if (auto refusal = r.prepare())
-            return refuse(ctx, r, paused, refusal->message);
+        if (auto refusal = r.prepare()) return refuse(ctx, r, paused, refusal->message);
     }
 
     // 5: port check, by the caption of Command1.
@@ -94,8 +92,7 @@ bool sendRequest(Context& ctx, const Request& r)
 
     // 11 to 13: out, pause, reply timer.
     ctx.port.write(frame);
-    if (r.pauseAfterWrite)
-        ctx.clock.pause(kPauseAfterWriteMs);
+    if (r.pauseAfterWrite) ctx.clock.pause(kPauseAfterWriteMs);
     panel.setTimerEnabled(Timer::Timer1, true);
     return true;
 }

@@ -10,9 +10,11 @@
 #include "ui/Panel.h"
 #include "ui/Texts.h"
 
-namespace eload {
+namespace eload
+{
 
-namespace {
+namespace
+{
 // No accepted reply is longer than 41 bytes; a line that keeps talking
 // between requests must not grow the text without end.
 constexpr qsizetype kMaxReceiveHex = 3 * 256;
@@ -35,8 +37,7 @@ void ReplyCheck::MSComm1_OnComm()
 
 bool ReplyCheck::accepted(const QString& sendHex, const QString& receiveHex)
 {
-    if (receiveHex.left(5) != sendHex.left(5) || !replyLength(receiveHex.size()))
-        return false;
+    if (receiveHex.left(5) != sendHex.left(5) || !replyLength(receiveHex.size())) return false;
     // Line noise with the right length must not become a measurement.
     const auto bytes = modbus::bytesOfHexText(receiveHex);
     return bytes && modbus::crcMatches(*bytes);

@@ -4,12 +4,14 @@
 
 #include <QString>
 
-namespace eload {
+namespace eload
+{
 
 struct Context;
 class RowWriter;
 
-class ReplyCheck {
+class ReplyCheck
+{
 public:
     ReplyCheck(Context& ctx, RowWriter* rows);
 

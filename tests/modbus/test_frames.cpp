@@ -9,7 +9,8 @@
 
 using namespace eload::modbus;
 
-class FramesTest : public QObject {
+class FramesTest : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void crcCheckValue()
@@ -59,8 +60,8 @@ private Q_SLOTS:
     {
         QCOMPARE(hexText(QByteArray::fromHex("0AFF00")), QStringLiteral("0A FF 00 "));
         QCOMPARE(bytesOfHexText(QStringLiteral("0A FF ")), QByteArray::fromHex("0AFF"));
-        QVERIFY(!bytesOfHexText(QStringLiteral("0a ")));  // lower case is not ours
-        QVERIFY(!bytesOfHexText(QStringLiteral("0A")));   // no trailing blank
+        QVERIFY(!bytesOfHexText(QStringLiteral("0a "))); // lower case is not ours
+        QVERIFY(!bytesOfHexText(QStringLiteral("0A")));  // no trailing blank
         QVERIFY(!bytesOfHexText(QStringLiteral("0AX")));
     }
 

@@ -1,6 +1,7 @@
 #include "support/Fakes.h"
 
-namespace eload::test {
+namespace eload::test
+{
 
 QString FakeSerialDevice::pathOf(int port) const
 {
@@ -10,8 +11,7 @@ QString FakeSerialDevice::pathOf(int port) const
 std::optional<SerialError> FakeSerialDevice::probe(int port)
 {
     probed.append(port);
-    if (probeErrors.contains(port))
-        return probeErrors.value(port);
+    if (probeErrors.contains(port)) return probeErrors.value(port);
     if (port == 0)
         return SerialError{SerialError::kNoSuchPort, QStringLiteral("no entry selected"), {}};
     return std::nullopt;
@@ -19,8 +19,7 @@ std::optional<SerialError> FakeSerialDevice::probe(int port)
 
 std::optional<SerialError> FakeSerialDevice::open(int port, const QString& settings)
 {
-    if (openError)
-        return openError;
+    if (openError) return openError;
     openPort = port;
     openSettings = settings;
     pending.clear();
@@ -37,15 +36,13 @@ QByteArray FakeSerialDevice::readAll()
 void FakeSerialDevice::receive(const QByteArray& bytes)
 {
     pending.append(bytes);
-    if (listener)
-        listener->dataReceived();
+    if (listener) listener->dataReceived();
 }
 
 void FakeSerialDevice::fail(const SerialError& e)
 {
     openPort = 0;
-    if (listener)
-        listener->lineFailed(e);
+    if (listener) listener->lineFailed(e);
 }
 
 } // namespace eload::test

@@ -8,9 +8,11 @@
 #include <map>
 #include <set>
 
-namespace eload::test {
+namespace eload::test
+{
 
-class MemoryPanel : public Panel {
+class MemoryPanel : public Panel
+{
 public:
     MemoryPanel();
 
@@ -32,8 +34,8 @@ public:
     void showMessage(const QString& text, const QString& detail = {}) override;
 
     // What the operator would see and do.
-    QStringList messages;       // every box shown, oldest first
-    QStringList details;        // their detail lines
+    QStringList messages; // every box shown, oldest first
+    QStringList details;  // their detail lines
     int maxLength(Ctl c) const;
     QString toolTip(Ctl c) const;
     // The operator picks entry `index`: the text follows, no handler runs.

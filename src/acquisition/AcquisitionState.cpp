@@ -4,13 +4,9 @@
 #include "ui/Panel.h"
 #include "ui/Texts.h"
 
-namespace eload
-{
+namespace eload {
 
-bool acquisitionRunning(const Panel& panel)
-{
-    return panel.text(Ctl::Command_OK3) == texts::kStop;
-}
+bool acquisitionRunning(const Panel& panel) { return panel.text(Ctl::Command_OK3) == texts::kStop; }
 
 void stopAcquisition(Panel& panel, FormState& state)
 {

@@ -2,8 +2,7 @@
 // Acquisition runs while Command_OK3 reads "停 止" and Timer2 is on. Every stop
 // and pause in the program goes through these, so the pair never drifts apart.
 
-namespace eload
-{
+namespace eload {
 
 class Panel;
 struct FormState;

@@ -8,13 +8,11 @@
 #include "ui/Panel.h"
 #include "ui/Texts.h"
 
-namespace eload
-{
+namespace eload {
 
 using modbus::Refusal;
 
-namespace
-{
+namespace {
 
 std::variant<QByteArray, Refusal> measurementPollTo(const Context& ctx)
 {

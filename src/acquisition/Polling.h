@@ -2,13 +2,11 @@
 // The acquisition cycle: Timer2 polls the module every 500 ms while
 // Command_OK3 reads "停 止"; Timer3 reads it once a second after a clear.
 
-namespace eload
-{
+namespace eload {
 
 struct Context;
 
-class Polling
-{
+class Polling {
 public:
     explicit Polling(Context& ctx);
 

@@ -1,7 +1,6 @@
 #include "modbus/Crc16.h"
 
-namespace eload::modbus
-{
+namespace eload::modbus {
 
 std::uint16_t crc16(const char* data, qsizetype size)
 {

@@ -5,11 +5,9 @@
 #include "modbus/RowWriter.h"
 #include "ui/FormState.h"
 
-namespace eload::modbus
-{
+namespace eload::modbus {
 
-namespace
-{
+namespace {
 int hexDigit(QChar c)
 {
     if (c >= u'0' && c <= u'9') return c.unicode() - u'0';
@@ -21,20 +19,13 @@ int hexDigit(QChar c)
 std::optional<int> readReplyRegisters(qsizetype hexLength)
 {
     switch (hexLength) {
-    case 123:
-        return 18;
-    case 63:
-        return 8;
-    case 57:
-        return 7;
-    case 51:
-        return 6;
-    case 45:
-        return 5;
-    case 21:
-        return 1;
-    default:
-        return std::nullopt;
+    case 123: return 18;
+    case 63: return 8;
+    case 57: return 7;
+    case 51: return 6;
+    case 45: return 5;
+    case 21: return 1;
+    default: return std::nullopt;
     }
 }
 

@@ -6,15 +6,13 @@
 #include <cstdint>
 #include <optional>
 
-namespace eload
-{
+namespace eload {
 
 class Panel;
 struct FormState;
 class RowWriter;
 
-namespace modbus
-{
+namespace modbus {
 
 // Registers carried by a read reply of `hexLength` characters, or nothing
 // when that is no read-reply length (a write echo, for one).

@@ -5,14 +5,12 @@
 #include <QString>
 #include <cstdint>
 
-namespace eload
-{
+namespace eload {
 
 class Panel;
 struct FormState;
 
-namespace modbus
-{
+namespace modbus {
 
 // "0.00" of v/100, "0.000" of c/1000, "0", "00" of whole counts.
 QString formatHundredths(std::uint32_t v);

@@ -2,11 +2,9 @@
 
 #include "modbus/Registers.h"
 
-namespace eload::modbus
-{
+namespace eload::modbus {
 
-namespace
-{
+namespace {
 void appendWord(QByteArray& b, std::uint16_t w)
 {
     b.append(char(w >> 8));

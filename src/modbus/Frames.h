@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace eload::modbus
-{
+namespace eload::modbus {
 
 // Read of registers 0..17: A 03 00 00 00 12.
 QByteArray measurementPoll(std::uint8_t slave);

@@ -1,10 +1,8 @@
 #include "modbus/HexText.h"
 
-namespace eload::modbus
-{
+namespace eload::modbus {
 
-namespace
-{
+namespace {
 constexpr char kDigits[] = "0123456789ABCDEF";
 
 int digitValue(QChar c)

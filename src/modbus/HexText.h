@@ -6,8 +6,7 @@
 #include <QString>
 #include <optional>
 
-namespace eload::modbus
-{
+namespace eload::modbus {
 
 QString hexText(const QByteArray& bytes);
 void appendHexText(QString& text, const QByteArray& bytes);

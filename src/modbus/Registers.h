@@ -6,8 +6,7 @@
 
 #include <cstdint>
 
-namespace eload::modbus
-{
+namespace eload::modbus {
 
 enum Register : std::uint16_t {
     RegCurrent = 0,      // discharge current, 0.01 A

@@ -1,11 +1,9 @@
 #pragma once
 // Told after every decoded read reply, once the window shows its values.
 
-namespace eload
-{
+namespace eload {
 
-class RowWriter
-{
+class RowWriter {
 public:
     virtual ~RowWriter() = default;
     virtual void WriteRow() = 0;

@@ -11,11 +11,9 @@
 #include "ui/Panel.h"
 #include "ui/Texts.h"
 
-namespace eload::modbus
-{
+namespace eload::modbus {
 
-namespace
-{
+namespace {
 
 // Leaves acquisition as a refused request must: a pause of this request is
 // undone at once, a refused poll stops the cycle. The box comes last, so any

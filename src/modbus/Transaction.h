@@ -10,13 +10,11 @@
 #include <optional>
 #include <variant>
 
-namespace eload
-{
+namespace eload {
 
 struct Context;
 
-namespace modbus
-{
+namespace modbus {
 
 // A refusal: the message box text; the request is not sent.
 struct Refusal {

@@ -7,8 +7,7 @@ PortMap PortMap::fromEnvironment(const QProcessEnvironment& env)
     PortMap map;
     for (int n = 1; n <= 9; ++n) {
         const QString path = env.value(QStringLiteral("ELOAD_COM%1").arg(n));
-        if (!path.isEmpty())
-            map.set(n, path);
+        if (!path.isEmpty()) map.set(n, path);
     }
     return map;
 }
@@ -16,13 +15,11 @@ PortMap PortMap::fromEnvironment(const QProcessEnvironment& env)
 bool PortMap::addArgument(const QString& spec)
 {
     const qsizetype eq = spec.indexOf(u'=');
-    if (eq <= 0)
-        return false;
+    if (eq <= 0) return false;
     bool ok = false;
     const int port = spec.left(eq).toInt(&ok);
     const QString path = spec.mid(eq + 1);
-    if (!ok || port < 1 || port > 9 || path.isEmpty())
-        return false;
+    if (!ok || port < 1 || port > 9 || path.isEmpty()) return false;
     set(port, path);
     return true;
 }
@@ -31,8 +28,7 @@ void PortMap::set(int port, const QString& path) { paths_[port] = path; }
 
 QString PortMap::pathOf(int port) const
 {
-    if (port < 1 || port > 9)
-        return {};
+    if (port < 1 || port > 9) return {};
     return paths_.value(port, QStringLiteral("/dev/ttyUSB%1").arg(port - 1));
 }
 

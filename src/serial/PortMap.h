@@ -7,11 +7,9 @@
 #include <QProcessEnvironment>
 #include <QString>
 
-namespace eload
-{
+namespace eload {
 
-class PortMap
-{
+class PortMap {
 public:
     // Paths from ELOAD_COM1..ELOAD_COM9 of `env`; the command line overrides.
     static PortMap

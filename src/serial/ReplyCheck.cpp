@@ -10,11 +10,9 @@
 #include "ui/Panel.h"
 #include "ui/Texts.h"
 
-namespace eload
-{
+namespace eload {
 
-namespace
-{
+namespace {
 // No accepted reply is longer than 41 bytes; a line that keeps talking
 // between requests must not grow the text without end.
 constexpr qsizetype kMaxReceiveHex = 3 * 256;

@@ -4,14 +4,12 @@
 
 #include <QString>
 
-namespace eload
-{
+namespace eload {
 
 struct Context;
 class RowWriter;
 
-class ReplyCheck
-{
+class ReplyCheck {
 public:
     ReplyCheck(Context& ctx, RowWriter* rows);
 

@@ -13,8 +13,10 @@ const std::vector<ControlDef>& formDefinition()
         return std::vector<ControlDef>{
             {Ctl::Combo1, QStringLiteral("Combo1"), ports},
             {Ctl::Combo2, QStringLiteral("Combo2"), kBaudRates},
-            {Ctl::Combo3, QStringLiteral("Combo3"),
-             {texts::kNoParity, texts::kOddParity, texts::kEvenParity}, false},
+            {Ctl::Combo3,
+             QStringLiteral("Combo3"),
+             {texts::kNoParity, texts::kOddParity, texts::kEvenParity},
+             false},
             {Ctl::Combo4, QStringLiteral("Combo4"), {"8", "7", "6"}, false},
             {Ctl::Combo5, QStringLiteral("Combo5"), {"1", "2"}, false},
             {Ctl::Combo_Addr2, QString(), {}},
@@ -56,8 +58,7 @@ const std::vector<ControlDef>& formDefinition()
 const ControlDef& definitionOf(Ctl c)
 {
     for (const ControlDef& d : formDefinition())
-        if (d.id == c)
-            return d;
+        if (d.id == c) return d;
     // Every Ctl has a row; reaching here is a missing row in the table.
     Q_UNREACHABLE();
 }

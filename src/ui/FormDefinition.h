@@ -13,8 +13,8 @@ namespace eload {
 
 struct ControlDef {
     Ctl id;
-    QString text;                  // caption or initial text
-    QStringList items;             // list entries of a combo box
+    QString text;      // caption or initial text
+    QStringList items; // list entries of a combo box
     bool enabled = true;
     std::optional<Rgb> backColor = std::nullopt; // labels and Shape1
 };
@@ -26,8 +26,8 @@ inline const QStringList kBaudRates = {QStringLiteral("4800"),  QStringLiteral("
                                        QStringLiteral("19200"), QStringLiteral("38400"),
                                        QStringLiteral("57600"), QStringLiteral("115200")};
 
-inline constexpr int kTimer1Ms = 160; // reply check
-inline constexpr int kTimer2Ms = 500; // polling
+inline constexpr int kTimer1Ms = 160;  // reply check
+inline constexpr int kTimer2Ms = 500;  // polling
 inline constexpr int kTimer3Ms = 1000; // refresh after clear data
 int timerInterval(Timer t);
 

@@ -11,17 +11,46 @@ namespace eload {
 // Controls that the handlers read or write, by their form names.
 enum class Ctl {
     // frame " 通讯设置 "
-    Combo1, Combo2, Combo3, Combo4, Combo5, Combo_Addr2, Shape1, Command1,
+    Combo1,
+    Combo2,
+    Combo3,
+    Combo4,
+    Combo5,
+    Combo_Addr2,
+    Shape1,
+    Command1,
     // frame " 预设值 "
-    Text3, Text4, Text5, Combo6, Command3, Command2,
+    Text3,
+    Text4,
+    Text5,
+    Combo6,
+    Command3,
+    Command2,
     // frame " 模块地址更改 "
-    Combo_Addr0, Command_OK1,
+    Combo_Addr0,
+    Command_OK1,
     // frame " 测量值 "
-    AI_SHOW0, AI_SHOW1, AI_SHOW2, AI_SHOW3, AI_SHOW4, AI_SHOW5, AI_SHOW7,
-    Label17_0, Label17_1, Label17_2, Label20, Command6, Command_OK3,
+    AI_SHOW0,
+    AI_SHOW1,
+    AI_SHOW2,
+    AI_SHOW3,
+    AI_SHOW4,
+    AI_SHOW5,
+    AI_SHOW7,
+    Label17_0,
+    Label17_1,
+    Label17_2,
+    Label20,
+    Command6,
+    Command_OK3,
     // outside the frames
-    Label9, Command4, Command5, Label15_0,
-    Text1_0, Message_Show, Text2,
+    Label9,
+    Command4,
+    Command5,
+    Label15_0,
+    Text1_0,
+    Message_Show,
+    Text2,
 };
 
 // objectName of a control: "Combo_Addr(2)", "AI_SHOW(7)", "Command1" ...

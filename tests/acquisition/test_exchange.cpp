@@ -13,8 +13,7 @@
 using namespace eload;
 using namespace eload::test;
 
-namespace
-{
+namespace {
 struct CountingRows : RowWriter {
     int rows = 0;
     void WriteRow() override { ++rows; }
@@ -45,8 +44,7 @@ std::array<std::uint16_t, 18> someRegisters()
 }
 } // namespace
 
-class ExchangeTest : public QObject
-{
+class ExchangeTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void pollingTickSendsTheReadAtOnce()

@@ -12,8 +12,7 @@
 using namespace eload;
 using namespace eload::test;
 
-namespace
-{
+namespace {
 struct CountingRows : RowWriter {
     int rows = 0;
     void WriteRow() override { ++rows; }
@@ -29,8 +28,7 @@ std::array<std::uint16_t, 18> distinctRegisters()
 }
 } // namespace
 
-class DecodeTest : public QObject
-{
+class DecodeTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void registerRules_data()

@@ -9,8 +9,7 @@
 
 using namespace eload::modbus;
 
-class FramesTest : public QObject
-{
+class FramesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void crcCheckValue()

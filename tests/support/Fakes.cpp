@@ -1,7 +1,6 @@
 #include "support/Fakes.h"
 
-namespace eload::test
-{
+namespace eload::test {
 
 QString FakeSerialDevice::pathOf(int port) const
 {

@@ -8,11 +8,9 @@
 #include <QByteArrayList>
 #include <QMap>
 
-namespace eload::test
-{
+namespace eload::test {
 
-class FakeSerialDevice : public SerialDevice
-{
+class FakeSerialDevice : public SerialDevice {
 public:
     void setListener(Listener* l) override { listener = l; }
     QString pathOf(int port) const override;
@@ -38,8 +36,7 @@ public:
     QByteArray pending;
 };
 
-class FakeClock : public Clock
-{
+class FakeClock : public Clock {
 public:
     QDateTime now() const override { return current; }
     void pause(int ms) override { pauses.append(ms); }

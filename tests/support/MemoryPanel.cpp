@@ -2,8 +2,7 @@
 
 #include "ui/FormDefinition.h"
 
-namespace eload::test
-{
+namespace eload::test {
 
 MemoryPanel::MemoryPanel()
 {
@@ -17,10 +16,7 @@ MemoryPanel::MemoryPanel()
     }
 }
 
-QString MemoryPanel::text(Ctl c) const
-{
-    return controls_.at(c).text;
-}
+QString MemoryPanel::text(Ctl c) const { return controls_.at(c).text; }
 
 void MemoryPanel::setText(Ctl c, const QString& s)
 {
@@ -30,22 +26,10 @@ void MemoryPanel::setText(Ctl c, const QString& s)
     if (st.index >= 0 && st.items.value(st.index) != s) st.index = -1;
 }
 
-bool MemoryPanel::isEnabled(Ctl c) const
-{
-    return controls_.at(c).enabled;
-}
-void MemoryPanel::setEnabled(Ctl c, bool on)
-{
-    controls_.at(c).enabled = on;
-}
-Rgb MemoryPanel::backColor(Ctl c) const
-{
-    return controls_.at(c).back;
-}
-void MemoryPanel::setBackColor(Ctl c, Rgb colour)
-{
-    controls_.at(c).back = colour;
-}
+bool MemoryPanel::isEnabled(Ctl c) const { return controls_.at(c).enabled; }
+void MemoryPanel::setEnabled(Ctl c, bool on) { controls_.at(c).enabled = on; }
+Rgb MemoryPanel::backColor(Ctl c) const { return controls_.at(c).back; }
+void MemoryPanel::setBackColor(Ctl c, Rgb colour) { controls_.at(c).back = colour; }
 
 int MemoryPanel::listIndex(Ctl c) const
 {
@@ -64,39 +48,15 @@ void MemoryPanel::setListIndex(Ctl c, int index)
     }
 }
 
-int MemoryPanel::listCount(Ctl c) const
-{
-    return int(controls_.at(c).items.size());
-}
-QString MemoryPanel::listItem(Ctl c, int index) const
-{
-    return controls_.at(c).items.value(index);
-}
-void MemoryPanel::addItem(Ctl c, const QString& s)
-{
-    controls_.at(c).items.append(s);
-}
-void MemoryPanel::setMaxLength(Ctl c, int length)
-{
-    controls_.at(c).maxLength = length;
-}
-void MemoryPanel::setToolTip(Ctl c, const QString& s)
-{
-    controls_.at(c).toolTip = s;
-}
-int MemoryPanel::maxLength(Ctl c) const
-{
-    return controls_.at(c).maxLength;
-}
-QString MemoryPanel::toolTip(Ctl c) const
-{
-    return controls_.at(c).toolTip;
-}
+int MemoryPanel::listCount(Ctl c) const { return int(controls_.at(c).items.size()); }
+QString MemoryPanel::listItem(Ctl c, int index) const { return controls_.at(c).items.value(index); }
+void MemoryPanel::addItem(Ctl c, const QString& s) { controls_.at(c).items.append(s); }
+void MemoryPanel::setMaxLength(Ctl c, int length) { controls_.at(c).maxLength = length; }
+void MemoryPanel::setToolTip(Ctl c, const QString& s) { controls_.at(c).toolTip = s; }
+int MemoryPanel::maxLength(Ctl c) const { return controls_.at(c).maxLength; }
+QString MemoryPanel::toolTip(Ctl c) const { return controls_.at(c).toolTip; }
 
-bool MemoryPanel::isTimerEnabled(Timer t) const
-{
-    return running_.count(t) != 0;
-}
+bool MemoryPanel::isTimerEnabled(Timer t) const { return running_.count(t) != 0; }
 
 void MemoryPanel::setTimerEnabled(Timer t, bool on)
 {
@@ -112,10 +72,7 @@ void MemoryPanel::showMessage(const QString& text, const QString& detail)
     details.append(detail);
 }
 
-void MemoryPanel::pick(Ctl c, int index)
-{
-    setListIndex(c, index);
-}
+void MemoryPanel::pick(Ctl c, int index) { setListIndex(c, index); }
 
 QStringList MemoryPanel::takeMessages()
 {

@@ -8,11 +8,9 @@
 #include <map>
 #include <set>
 
-namespace eload::test
-{
+namespace eload::test {
 
-class MemoryPanel : public Panel
-{
+class MemoryPanel : public Panel {
 public:
     MemoryPanel();
 

@@ -11,8 +11,7 @@
 
 #include <array>
 
-namespace eload::test
-{
+namespace eload::test {
 
 struct Rig {
     MemoryPanel panel;

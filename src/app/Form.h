@@ -3,7 +3,9 @@
 // the subsystem that owns it. Built once per window, over any Panel and
 // SerialDevice, so that tests can drive the whole panel without widgets.
 
+#include "acquisition/Polling.h"
 #include "app/Context.h"
+#include "serial/ReplyCheck.h"
 #include "serial/SerialDevice.h"
 #include "ui/FormEvents.h"
 #include "ui/FormState.h"
@@ -65,6 +67,8 @@ private:
     FormOptions options_;
     FormState state_;
     Context ctx_;
+    ReplyCheck replyCheck_;
+    Polling polling_;
 };
 
 } // namespace eload

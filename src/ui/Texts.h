@@ -6,6 +6,9 @@
 
 namespace eload::texts {
 
+// Title of the message boxes; the window caption pads it with 48 blanks.
+inline const QString kProgramTitle = QStringLiteral("电子负载 150W");
+
 // Command1 and the port state
 inline const QString kOpenPort = QStringLiteral("打开串口");
 inline const QString kClosePort = QStringLiteral("关闭串口");

@@ -1,0 +1,624 @@
+#include "ui/frmmain.h"
+
+#include "ui/ClickLabel.h"
+#include "ui/FormDefinition.h"
+#include "ui/FormEvents.h"
+#include "ui/LengthLimit.h"
+#include "ui/PictureBox.h"
+#include "ui/Shape.h"
+#include "ui/Texts.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <optional>
+
+#ifndef ELOAD_VENDOR_URL
+#define ELOAD_VENDOR_URL "https://www.example.com/"
+#endif
+
+namespace eload {
+
+namespace {
+
+// Point sizes of the window's fonts.
+constexpr qreal kDefaultPt = 9;     // the window's own: Command1, combo boxes, Text1(0), Text2
+constexpr qreal kLabelPt = 10.5;    // captions, Message_Show
+constexpr qreal kFrameTitlePt = 12; // bold
+constexpr qreal kCommand4Pt = 12;
+constexpr qreal kValuePt = 14.25; // value labels, preset fields, the web link
+constexpr qreal kButtonPt = 15;
+constexpr qreal kClockPt = 21.75; // discharge time, protection status
+
+const QColor kRed(255, 0, 0);
+const QColor kGreenText(0, 255, 0);
+const QColor kYellow(255, 255, 0);
+const QColor kCyan(0, 255, 255);
+const QColor kMagenta(255, 0, 255);
+const QColor kLinkBlue(128, 128, 255);
+
+// "宋体" first; the others are what Linux systems carry in its place.
+QFont songFont(qreal points, bool bold = false)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
+                   QStringLiteral("AR PL UMing CN"), QStringLiteral("WenQuanYi Micro Hei")});
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+QColor toColor(Rgb c) { return QColor(c.r, c.g, c.b); }
+Rgb toRgb(const QColor& c)
+{
+    return Rgb{std::uint8_t(c.red()), std::uint8_t(c.green()), std::uint8_t(c.blue())};
+}
+
+void setColour(QWidget* w, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette p = w->palette();
+    p.setColor(role, colour);
+    w->setPalette(p);
+}
+
+// A list position that leaves the box's text standing, as in a VB combo.
+void deselectKeepingText(QComboBox* box)
+{
+    const QString text = box->currentText();
+    box->setCurrentIndex(-1);
+    box->setEditText(text);
+}
+
+// A key that types a character reaches the KeyPress handler; Delete, the
+// arrows and the focus keys do not.
+bool typesCharacter(const QKeyEvent& key)
+{
+    if (key.text().isEmpty() || key.text().at(0) == QChar(0x7F)) return false;
+    return key.key() != Qt::Key_Tab && key.key() != Qt::Key_Backtab;
+}
+
+} // namespace
+
+frmmain::frmmain(QWidget* parent)
+    : QWidget(parent), openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }),
+      boxes_([this](const Box& box) { showBox(box); })
+{
+    setObjectName(QStringLiteral("frmmain"));
+    setWindowTitle(texts::kProgramTitle + QString(48, QLatin1Char(' ')));
+    setFont(songFont(kDefaultPt));
+    setColour(this, QPalette::Window, Qt::white);
+    setAutoFillBackground(true);
+    setFixedSize(990, 506);
+
+    buildCommFrame();
+    buildPresetFrame();
+    buildAddressFrame();
+    buildMeasureFrame();
+    buildOutsideFrames();
+    buildStatusLines();
+    buildTimers();
+    setFocusOrder();
+}
+
+frmmain::~frmmain() = default;
+
+QString frmmain::vendorUrl() { return QStringLiteral(ELOAD_VENDOR_URL); }
+
+// ---------------------------------------------------------------- building
+
+QGroupBox* frmmain::addFrame(const char* name, const QString& title, const QRect& where)
+{
+    auto* frame = new QGroupBox(title, this);
+    frame->setObjectName(QLatin1String(name));
+    frame->setFont(songFont(kFrameTitlePt, true));
+    frame->setGeometry(where);
+    return frame;
+}
+
+QLabel* frmmain::addLabel(QWidget* parent, const QString& name, const QString& caption,
+                          const QRect& where, qreal points)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(songFont(points));
+    label->setAutoFillBackground(true);
+    setColour(label, QPalette::Window, Qt::white);
+    setColour(label, QPalette::WindowText, Qt::black);
+    label->setGeometry(where);
+    return label;
+}
+
+void frmmain::place(Ctl c, QWidget* w, const QRect& where)
+{
+    w->setObjectName(controlName(c));
+    w->setGeometry(where);
+    w->setEnabled(definitionOf(c).enabled);
+    controls_[c] = w;
+}
+
+QLabel* frmmain::addValueLabel(QWidget* parent, Ctl c, const QRect& where, qreal points,
+                               const QColor& textColour)
+{
+    const ControlDef& def = definitionOf(c);
+    auto* label = new ClickLabel(def.text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(songFont(points));
+    label->setAutoFillBackground(true);
+    setColour(label, QPalette::Window, toColor(def.backColor.value_or(kWhite)));
+    setColour(label, QPalette::WindowText, textColour);
+    place(c, label, where);
+    return label;
+}
+
+QComboBox* frmmain::addCombo(QWidget* parent, Ctl c, const QRect& where)
+{
+    const ControlDef& def = definitionOf(c);
+    auto* box = new QComboBox(parent);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setCompleter(nullptr);
+    // Leaving the box after typing an entry's text is no pick: only the list
+    // and the arrow keys choose an entry.
+    disconnect(box->lineEdit(), &QLineEdit::editingFinished, box, nullptr);
+    box->setFont(songFont(kDefaultPt));
+    box->addItems(def.items);
+    box->setCurrentIndex(-1);
+    box->setEditText(def.text);
+    box->installEventFilter(this);
+    place(c, box, where);
+    return box;
+}
+
+QLineEdit* frmmain::addTextBox(QWidget* parent, Ctl c, const QRect& where, qreal points)
+{
+    auto* box = new QLineEdit(definitionOf(c).text, parent);
+    box->setFont(songFont(points));
+    place(c, box, where);
+    return box;
+}
+
+void frmmain::addButton(QWidget* parent, Ctl c, const QRect& where, qreal points)
+{
+    auto* button = new QPushButton(definitionOf(c).text, parent);
+    button->setFont(songFont(points));
+    place(c, button, where);
+}
+
+void frmmain::addShape(QWidget* parent, Ctl c, const QRect& where)
+{
+    auto* shape = new Shape(parent);
+    shape->setFillColor(toColor(definitionOf(c).backColor.value_or(kBlack)));
+    place(c, shape, where);
+}
+
+void frmmain::buildCommFrame()
+{
+    QGroupBox* f = addFrame("Frame1", QStringLiteral(" 通讯设置 "), {10, 8, 230, 420});
+    struct Row {
+        const char* label;
+        QString caption;
+        Ctl box;
+    };
+    const Row rows[] = {
+        {"Label1", QStringLiteral("串口号"), Ctl::Combo1},
+        {"Label2", QStringLiteral("波特率"), Ctl::Combo2},
+        {"Label3", QStringLiteral("校验位"), Ctl::Combo3},
+        {"Label4", QStringLiteral("数据位"), Ctl::Combo4},
+        {"Label5", QStringLiteral("停止位"), Ctl::Combo5},
+        {"Label12", QStringLiteral("Slave ID"), Ctl::Combo_Addr2},
+    };
+    int y = 38;
+    for (const Row& r : rows) {
+        QLabel* caption =
+            addLabel(f, QLatin1String(r.label), r.caption, {16, y + 2, 72, 20}, kLabelPt);
+        caption->setBuddy(addCombo(f, r.box, {92, y, 124, 24}));
+        y += 46;
+    }
+    addShape(f, Ctl::Shape1, {26, 350, 26, 26});
+    addButton(f, Ctl::Command1, {66, 342, 150, 42}, kDefaultPt);
+    wireComboPick(Ctl::Combo1, &FormEvents::Combo1_Click);
+    wireComboPick(Ctl::Combo2, &FormEvents::Combo2_Click);
+    wireClick(Ctl::Command1, &FormEvents::Command1_Click);
+}
+
+void frmmain::buildPresetFrame()
+{
+    QGroupBox* f = addFrame("Frame3", QStringLiteral(" 预设值 "), {250, 8, 310, 290});
+    struct Row {
+        const char* label;
+        QString caption;
+        Ctl box;
+        Handler click;
+        KeyHandler keyPress;
+    };
+    const Row rows[] = {
+        {"Label11", QStringLiteral("设置电流 (0.01-10A):"), Ctl::Text3, &FormEvents::Text3_Click,
+         &FormEvents::Text3_KeyPress},
+        {"Label10(0)", QStringLiteral("设置低压 (1-99.99V):"), Ctl::Text4, &FormEvents::Text4_Click,
+         &FormEvents::Text4_KeyPress},
+        {"Label10(1)", QStringLiteral("设置功率 (1-150W):"), Ctl::Text5, &FormEvents::Text5_Click,
+         &FormEvents::Text5_KeyPress},
+    };
+    int y = 38;
+    for (const Row& r : rows) {
+        QLabel* caption =
+            addLabel(f, QLatin1String(r.label), r.caption, {12, y + 5, 176, 20}, kLabelPt);
+        QLineEdit* box = addTextBox(f, r.box, {190, y, 108, 30}, kValuePt);
+        setColour(box, QPalette::Base, Qt::black);
+        setColour(box, QPalette::Text, kCyan);
+        caption->setBuddy(box);
+        wirePresetField(r.box, r.click, r.keyPress);
+        y += 46;
+    }
+    QLabel* caption = addLabel(f, QStringLiteral("Label16"), QStringLiteral("设置波特率"),
+                               {12, y + 2, 176, 20}, kLabelPt);
+    caption->setBuddy(addCombo(f, Ctl::Combo6, {190, y, 108, 24}));
+    addButton(f, Ctl::Command3, {20, 228, 120, 44}, kButtonPt);
+    addButton(f, Ctl::Command2, {170, 228, 120, 44}, kButtonPt);
+    wireComboPick(Ctl::Combo6, &FormEvents::Combo6_Click);
+    wireClick(Ctl::Command3, &FormEvents::Command3_Click);
+    wireClick(Ctl::Command2, &FormEvents::Command2_Click);
+}
+
+void frmmain::buildAddressFrame()
+{
+    QGroupBox* f = addFrame("Frame2", QStringLiteral(" 模块地址更改 "), {250, 306, 310, 122});
+    QLabel* caption = addLabel(f, QStringLiteral("Label6"), QStringLiteral("模块地址:"),
+                               {12, 56, 76, 20}, kLabelPt);
+    caption->setBuddy(addCombo(f, Ctl::Combo_Addr0, {92, 54, 90, 24}));
+    addButton(f, Ctl::Command_OK1, {196, 44, 100, 44}, kButtonPt);
+    wireClick(Ctl::Command_OK1, &FormEvents::Command_OK1_Click);
+}
+
+void frmmain::buildMeasureFrame()
+{
+    QGroupBox* f = addFrame("Frame7", QStringLiteral(" 测量值 "), {570, 8, 410, 300});
+    struct Value {
+        const char* label; // none for the energy row
+        QString caption;
+        Ctl value;
+        int index;
+        QColor colour;
+        QPoint at; // caption's top left; the value stands to its right
+    };
+    const Value values[] = {
+        {"Label18(2)", QStringLiteral("放电电流:"), Ctl::AI_SHOW0, 0, kRed, {10, 36}},
+        {"Label18(1)", QStringLiteral("放电电压:"), Ctl::AI_SHOW1, 1, kGreenText, {10, 80}},
+        {"Label18(0)", QStringLiteral("放电功率:"), Ctl::AI_SHOW2, 2, kYellow, {10, 124}},
+        {"Label18(7)", QStringLiteral("模块温度:"), Ctl::AI_SHOW7, 7, kCyan, {10, 168}},
+        {"Label18(4)", QStringLiteral("电池内阻:"), Ctl::AI_SHOW5, 5, kCyan, {208, 36}},
+        {"Label18(5)", QStringLiteral("电池容量:"), Ctl::AI_SHOW3, 3, kMagenta, {208, 80}},
+        {nullptr, QString(), Ctl::AI_SHOW4, 4, kMagenta, {208, 124}},
+    };
+    for (const Value& v : values) {
+        if (v.label)
+            addLabel(f, QLatin1String(v.label), v.caption, {v.at.x(), v.at.y() + 5, 78, 20},
+                     kLabelPt);
+        QLabel* shown =
+            addValueLabel(f, v.value, {v.at.x() + 80, v.at.y(), 112, 30}, kValuePt, v.colour);
+        connect(static_cast<ClickLabel*>(shown), &ClickLabel::clicked, this,
+                [this, i = v.index] { AI_SHOW_Click(i); });
+    }
+
+    // The discharge time 00:00:00; Label17(3) and Label17(4) are the colons.
+    struct Clock {
+        std::optional<Ctl> digits;
+        const char* colon;
+        int x;
+        int width;
+    };
+    const Clock clock[] = {
+        {Ctl::Label17_0, nullptr, 12, 44},  {std::nullopt, "Label17(3)", 56, 16},
+        {Ctl::Label17_1, nullptr, 72, 44},  {std::nullopt, "Label17(4)", 116, 16},
+        {Ctl::Label17_2, nullptr, 132, 44},
+    };
+    for (const Clock& part : clock) {
+        const QRect where(part.x, 240, part.width, 36);
+        QLabel* label = part.digits ? addValueLabel(f, *part.digits, where, kClockPt, kCyan)
+                                    : addLabel(f, QLatin1String(part.colon), QStringLiteral(":"),
+                                               where, kClockPt);
+        setColour(label, QPalette::WindowText, kCyan);
+        label->setAlignment(Qt::AlignCenter);
+    }
+    addValueLabel(f, Ctl::Label20, {184, 240, 96, 36}, kClockPt, kRed);
+    addButton(f, Ctl::Command6, {288, 164, 112, 36}, kButtonPt);
+    addButton(f, Ctl::Command_OK3, {288, 236, 112, 46}, kButtonPt);
+    wireClick(Ctl::Command6, &FormEvents::Command6_Click);
+    wireClick(Ctl::Command_OK3, &FormEvents::Command_OK3_Click);
+}
+
+void frmmain::buildOutsideFrames()
+{
+    QLabel* link = addValueLabel(this, Ctl::Label9, {570, 314, 410, 26}, kValuePt, kLinkBlue);
+    link->setText(vendorUrl());
+    link->setCursor(Qt::PointingHandCursor);
+    connect(static_cast<ClickLabel*>(link), &ClickLabel::clicked, this, &frmmain::Label9_Click);
+
+    addButton(this, Ctl::Command4, {570, 346, 150, 40}, kCommand4Pt);
+    addLabel(this, QStringLiteral("Label18(3)"), QStringLiteral("POWER STA:"), {732, 356, 96, 20},
+             kLabelPt);
+    // The rim: created first, so that the button lies on top of it.
+    addValueLabel(this, Ctl::Label15_0, {830, 344, 150, 44}, kLabelPt, Qt::black);
+    addButton(this, Ctl::Command5, {834, 348, 142, 36}, kButtonPt);
+    wireClick(Ctl::Command4, &FormEvents::Command4_Click);
+    wireClick(Ctl::Command5, &FormEvents::Command5_Click);
+
+    auto* picture = new PictureBox(this);
+    picture->setObjectName(QStringLiteral("Picture1(0)"));
+    picture->setGeometry(570, 392, 150, 36);
+    addLabel(picture, QStringLiteral("Label8"), QStringLiteral("Varnelt"), {44, 8, 98, 20},
+             kLabelPt)
+        ->setAlignment(Qt::AlignCenter);
+}
+
+void frmmain::buildStatusLines()
+{
+    struct Line {
+        const char* label;
+        QString caption;
+        Ctl box;
+        QRect at; // the caption; the box follows it
+        int boxWidth;
+        qreal points;
+    };
+    const Line lines[] = {
+        {"Label13(0)", QStringLiteral("Send:"), Ctl::Text1_0, {10, 442, 44, 20}, 504, kDefaultPt},
+        {"Label7", QStringLiteral("Mess:"), Ctl::Message_Show, {570, 442, 44, 20}, 364, kLabelPt},
+        {"Label14", QStringLiteral("Rece:"), Ctl::Text2, {10, 474, 44, 20}, 924, kDefaultPt},
+    };
+    for (const Line& l : lines) {
+        QLabel* caption = addLabel(this, QLatin1String(l.label), l.caption, l.at, kLabelPt);
+        caption->setBuddy(
+            addTextBox(this, l.box, {l.at.right() + 2, l.at.y() - 2, l.boxWidth, 24}, l.points));
+    }
+}
+
+void frmmain::buildTimers()
+{
+    struct Def {
+        Timer t;
+        Handler tick;
+    };
+    const Def defs[] = {{Timer::Timer1, &FormEvents::Timer1_Timer},
+                        {Timer::Timer2, &FormEvents::Timer2_Timer},
+                        {Timer::Timer3, &FormEvents::Timer3_Timer}};
+    for (const Def& d : defs) {
+        auto* timer = new QTimer(this);
+        timer->setObjectName(timerName(d.t));
+        // A coarse timer may fire up to 5 % early; the reply check must not.
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setInterval(timerInterval(d.t));
+        connect(timer, &QTimer::timeout, this, [this, h = d.tick] { raiseEvent(h); });
+        timers_[d.t] = timer;
+    }
+}
+
+void frmmain::setFocusOrder()
+{
+    const Ctl order[] = {Ctl::Command_OK1, Ctl::Combo_Addr0, Ctl::Command1,    Ctl::Combo2,
+                         Ctl::Combo1,      Ctl::Text1_0,     Ctl::Text2,       Ctl::Message_Show,
+                         Ctl::Command2,    Ctl::Combo_Addr2, Ctl::Command_OK3, Ctl::Text3,
+                         Ctl::Text4,       Ctl::Command3,    Ctl::Command5,    Ctl::Combo6,
+                         Ctl::Text5,       Ctl::Command4,    Ctl::Command6};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(control(order[i - 1]), control(order[i]));
+    control(order[0])->setFocus();
+}
+
+// ---------------------------------------------------------------- handlers
+
+void frmmain::raiseEvent(Handler h)
+{
+    if (events_) (events_->*h)();
+}
+
+void frmmain::wireClick(Ctl c, Handler h)
+{
+    connect(static_cast<QPushButton*>(control(c)), &QPushButton::clicked, this,
+            [this, h] { raiseEvent(h); });
+}
+
+// activated comes from the operator's picks only, never from the program.
+void frmmain::wireComboPick(Ctl c, Handler h)
+{
+    connect(combo(c), &QComboBox::activated, this, [this, h] { raiseEvent(h); });
+}
+
+void frmmain::wirePresetField(Ctl c, Handler click, KeyHandler keyPress)
+{
+    QLineEdit* box = lineEdit(c);
+    // Every character goes through the KeyPress handler: no input method
+    // composes past it and nothing is dropped in.
+    box->setAttribute(Qt::WA_InputMethodEnabled, false);
+    box->setAcceptDrops(false);
+    box->installEventFilter(this);
+    presetFields_[box] = {click, keyPress};
+}
+
+bool frmmain::eventFilter(QObject* watched, QEvent* event)
+{
+    // A wheel turned over a list would pick entries unasked; VB lists ignore it.
+    if (event->type() == QEvent::Wheel && qobject_cast<QComboBox*>(watched)) return true;
+
+    const auto field = presetFields_.find(watched);
+    if (field == presetFields_.end()) return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+        raiseEvent(field->second.click);
+    if (event->type() == QEvent::KeyPress)
+        return filterKeyPress(static_cast<QLineEdit*>(watched), field->second.keyPress, event);
+    return false;
+}
+
+// true swallows the key: the handler set the code to 0, or replaced it by
+// another character, which is typed instead.
+bool frmmain::filterKeyPress(QLineEdit* box, KeyHandler keyPress, QEvent* event)
+{
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (!events_ || !typesCharacter(*key)) return false;
+    const int typed = key->text().at(0).unicode();
+    int code = typed;
+    (events_->*keyPress)(code);
+    if (code == typed) return false;
+    if (code > 0 && code <= 0xFFFF) box->insert(QString(QChar(char16_t(code))));
+    return true;
+}
+
+void frmmain::closeEvent(QCloseEvent* event)
+{
+    // Every close request goes through; the handler only gets to save first.
+    if (events_) events_->Form_QueryUnload();
+    event->accept();
+}
+
+void frmmain::Label9_Click()
+{
+    // The desktop's handler starts detached; whether it succeeds is not ours to wait for.
+    if (openUrl_) openUrl_(QUrl(vendorUrl()));
+}
+
+void frmmain::AI_SHOW_Click(int) {}
+
+// ---------------------------------------------------------------- Panel
+
+QComboBox* frmmain::combo(Ctl c) const { return qobject_cast<QComboBox*>(control(c)); }
+
+QLineEdit* frmmain::lineEdit(Ctl c) const
+{
+    if (QComboBox* box = combo(c)) return box->lineEdit();
+    return qobject_cast<QLineEdit*>(control(c));
+}
+
+QString frmmain::text(Ctl c) const
+{
+    QWidget* w = control(c);
+    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+    if (auto* button = qobject_cast<QPushButton*>(w)) return button->text();
+    if (QLineEdit* edit = lineEdit(c)) return edit->text();
+    return {};
+}
+
+void frmmain::setText(Ctl c, const QString& s)
+{
+    QWidget* w = control(c);
+    if (auto* label = qobject_cast<QLabel*>(w)) return label->setText(s);
+    if (auto* button = qobject_cast<QPushButton*>(w)) return button->setText(s);
+    QLineEdit* edit = lineEdit(c);
+    if (!edit) return;
+    if (auto* limit = qobject_cast<const LengthLimit*>(edit->validator()))
+        const_cast<LengthLimit*>(limit)->admit(s);
+    if (QComboBox* box = combo(c)) {
+        // A text that is not the selected entry leaves no entry selected.
+        if (box->itemText(box->currentIndex()) != s) box->setCurrentIndex(-1);
+        box->setEditText(s);
+        return;
+    }
+    edit->setText(s);
+}
+
+bool frmmain::isEnabled(Ctl c) const { return control(c)->isEnabled(); }
+void frmmain::setEnabled(Ctl c, bool on) { control(c)->setEnabled(on); }
+
+Rgb frmmain::backColor(Ctl c) const
+{
+    if (auto* shape = qobject_cast<Shape*>(control(c))) return toRgb(shape->fillColor());
+    return toRgb(control(c)->palette().color(QPalette::Window));
+}
+
+void frmmain::setBackColor(Ctl c, Rgb colour)
+{
+    if (auto* shape = qobject_cast<Shape*>(control(c))) return shape->setFillColor(toColor(colour));
+    setColour(control(c), QPalette::Window, toColor(colour));
+}
+
+int frmmain::listIndex(Ctl c) const
+{
+    const QComboBox* box = combo(c);
+    const int index = box ? box->currentIndex() : -1;
+    return index >= 0 && box->itemText(index) == box->currentText() ? index : -1;
+}
+
+void frmmain::setListIndex(Ctl c, int index)
+{
+    QComboBox* box = combo(c);
+    if (!box) return;
+    if (index >= 0 && index < box->count())
+        box->setCurrentIndex(index);
+    else
+        deselectKeepingText(box);
+}
+
+int frmmain::listCount(Ctl c) const
+{
+    const QComboBox* box = combo(c);
+    return box ? box->count() : 0;
+}
+
+QString frmmain::listItem(Ctl c, int index) const
+{
+    const QComboBox* box = combo(c);
+    return box ? box->itemText(index) : QString();
+}
+
+void frmmain::addItem(Ctl c, const QString& s)
+{
+    QComboBox* box = combo(c);
+    if (!box) return;
+    // QComboBox selects the first entry added to an empty list; a VB list does not.
+    const QString text = box->currentText();
+    const int index = box->currentIndex();
+    box->addItem(s);
+    if (box->currentIndex() != index) {
+        box->setCurrentIndex(index);
+        box->setEditText(text);
+    }
+}
+
+void frmmain::setMaxLength(Ctl c, int length)
+{
+    QLineEdit* edit = lineEdit(c);
+    if (!edit) return;
+    const QValidator* old = edit->validator();
+    edit->setValidator(length > 0 ? new LengthLimit(length, edit) : nullptr);
+    if (qobject_cast<const LengthLimit*>(old)) delete old;
+}
+
+void frmmain::setToolTip(Ctl c, const QString& s) { control(c)->setToolTip(s); }
+
+bool frmmain::isTimerEnabled(Timer t) const { return timer(t)->isActive(); }
+
+void frmmain::setTimerEnabled(Timer t, bool on)
+{
+    QTimer* tm = timer(t);
+    // Enabling a running timer does not restart its interval.
+    if (on && !tm->isActive())
+        tm->start();
+    else if (!on)
+        tm->stop();
+}
+
+void frmmain::showMessage(const QString& text, const QString& detail)
+{
+    boxes_.request({text, detail});
+}
+
+void frmmain::showBox(const Box& box)
+{
+    QMessageBox mb(QMessageBox::NoIcon, texts::kProgramTitle,
+                   box.detail.isEmpty() ? box.text : box.text + QLatin1Char('\n') + box.detail,
+                   QMessageBox::Ok, this);
+    mb.setTextFormat(Qt::PlainText);
+    mb.exec();
+}
+
+} // namespace eload

@@ -98,13 +98,12 @@ void Pty::close()
     path_.clear();
 }
 
-LineSettings Pty::settings() const
+int Pty::baud() const
 {
     // On Linux the master reports the termios of the slave end.
     termios t{};
-    if (master_ < 0 || ::tcgetattr(master_, &t) != 0) return {};
-    const bool eightNone = (t.c_cflag & CSIZE) == CS8 && !(t.c_cflag & PARENB);
-    return {baudOfSpeed(unsigned(::cfgetospeed(&t))), eightNone};
+    if (master_ < 0 || ::tcgetattr(master_, &t) != 0) return 0;
+    return baudOfSpeed(unsigned(::cfgetospeed(&t)));
 }
 
 long Pty::read(std::uint8_t* buffer, std::size_t size)

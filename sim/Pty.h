@@ -9,12 +9,6 @@
 
 namespace eload::sim {
 
-// What the far end set on its side of the line.
-struct LineSettings {
-    int baud = 0;           // 0 when not one of the usual rates
-    bool eightNone = false; // 8 data bits, no parity
-};
-
 class Pty {
 public:
     Pty() = default;
@@ -34,7 +28,10 @@ public:
     int masterFd() const { return master_; }
     const std::string& path() const { return path_; }
 
-    LineSettings settings() const;
+    // The output speed the far end set on its side, 0 when not one of the
+    // usual rates. (The pty driver keeps every line at 8 bits, no parity, so
+    // the speed is all a wrong setting can show in.)
+    int baud() const;
 
     // Non-blocking; bytes read, 0 when none wait, -1 when the line is gone.
     long read(std::uint8_t* buffer, std::size_t size);

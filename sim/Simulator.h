@@ -6,11 +6,10 @@
 // The line. start() opens a pseudo-terminal; the panel (or any master) opens
 // its slave end, or the symlink Options::linkPath, as a serial port. The
 // module answers only while the speed set on that end is the one it expects
-// (register 16), with 8 data bits and no parity: a wrong setting shows as no
-// reply, as on a real line. Replies leave one character time (10 bits) per
-// byte apart, so a 41-byte reply at 9600 Bd takes about 43 ms. A request
-// ends with silence (Options::frameGapMs); pieces closer together are one
-// request.
+// (register 16): a wrong speed shows as no reply, as on a real line. (A pty
+// is always 8 bits without parity, so parity cannot be told apart.) Replies leave one character
+// time (10 bits) per byte apart, so a 41-byte reply at 9600 Bd takes about 43 ms. A request ends
+// with silence (Options::frameGapMs); pieces closer together are one request.
 //
 // The protocol. Functions 03h (registers 0..17, any start and count inside),
 // 06h and 10h (registers 0 = bus address, 13..17 presets and load switch,

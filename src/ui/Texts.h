@@ -38,6 +38,16 @@ inline const QString kOtherError = QStringLiteral("其它错误");
 inline const QString kPortLost = QStringLiteral("串口已断开！");
 inline const QString kOpenFailed = QStringLiteral("串口打开失败！");
 
+// Detail lines of the serial port's boxes: %1 the device path
+inline const QString kNoAccessJoinGroup =
+    QStringLiteral("无权访问 %1：请将用户加入 %2 组（sudo usermod -aG %2 $USER），然后重新登录。");
+inline const QString kNoAccessGroupId =
+    QStringLiteral("无权访问 %1：请将用户加入拥有该设备的组（组号 %2），然后重新登录。");
+inline const QString kNoAccessCheckRights = QStringLiteral("无权访问 %1：请检查该设备的访问权限。");
+inline const QString kNoDeviceForPort = QStringLiteral("COM%1 没有对应的设备");
+inline const QString kBadLineSettings = QStringLiteral(
+    "串口参数 \"%1\" 无效：应为 波特率,校验位(N/O/E),数据位(5-8),停止位(1/2)，如 9600,N,8,1");
+
 // Message_Show
 inline const QString kReplyGood = QStringLiteral("通讯数据正常！");
 inline const QString kReplyBad = QStringLiteral("通讯数据错误！");

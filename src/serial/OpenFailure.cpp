@@ -1,0 +1,43 @@
+#include "serial/OpenFailure.h"
+
+#include "ui/Texts.h"
+
+#include <cerrno>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace eload {
+
+SerialError openFailure(QSerialPort::SerialPortError code, const QString& cause,
+                        const QString& path, bool accessDenied)
+{
+    switch (code) {
+    case QSerialPort::DeviceNotFoundError: return {SerialError::kNoSuchPort, cause, {}};
+    case QSerialPort::OpenError: // this very object holds it already
+        return {SerialError::kPortInUse, cause, {}};
+    case QSerialPort::PermissionError:
+        if (accessDenied) return {SerialError::kOtherFailure, cause, permissionRemedy(path)};
+        return {SerialError::kPortInUse, cause, {}};
+    default: return {SerialError::kOtherFailure, cause, {}};
+    }
+}
+
+bool accessDenied(const QString& path)
+{
+    if (::access(path.toLocal8Bit().constData(), R_OK | W_OK) == 0) return false;
+    return errno == EACCES || errno == EPERM;
+}
+
+QString permissionRemedy(const QString& path)
+{
+    struct stat st {};
+    // Group root is no group to join: the device's rights need changing.
+    if (::stat(path.toLocal8Bit().constData(), &st) != 0 || st.st_gid == 0)
+        return texts::kNoAccessCheckRights.arg(path);
+    if (const struct group* g = ::getgrgid(st.st_gid))
+        return texts::kNoAccessJoinGroup.arg(path, QString::fromLocal8Bit(g->gr_name));
+    return texts::kNoAccessGroupId.arg(path, QString::number(st.st_gid));
+}
+
+} // namespace eload

@@ -1,0 +1,115 @@
+#include "serial/QtSerialDevice.h"
+
+#include "serial/LineSettings.h"
+#include "serial/OpenFailure.h"
+#include "ui/Texts.h"
+
+namespace eload {
+
+namespace {
+
+std::optional<SerialError> noDevice(int port)
+{
+    return SerialError{SerialError::kNoSuchPort, texts::kNoDeviceForPort.arg(port), {}};
+}
+
+bool isLineFailure(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+           error == QSerialPort::WriteError;
+}
+
+} // namespace
+
+QtSerialDevice::QtSerialDevice(PortMap map, QObject* parent) : QObject(parent), map_(std::move(map))
+{
+    connect(&port_, &QSerialPort::readyRead, this, &QtSerialDevice::onReadyRead);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialDevice::onErrorOccurred);
+}
+
+std::optional<SerialError> QtSerialDevice::tryOpen(QSerialPort& port, const QString& path)
+{
+    port.setPortName(path);
+    if (port.open(QIODevice::ReadWrite)) return std::nullopt;
+    return openFailure(port.error(), port.errorString(), path, accessDenied(path));
+}
+
+std::optional<SerialError> QtSerialDevice::probe(int port)
+{
+    const QString path = pathOf(port);
+    if (path.isEmpty()) return noDevice(port);
+    // The line in use stays as it is; a second object with the same settings
+    // probes, and finds the device locked if it is this one.
+    QSerialPort scratch;
+    QSerialPort& probing = port_.isOpen() ? scratch : port_;
+    if (&probing == &scratch) applyLineSettings(scratch, lineSettingsOf(port_));
+    if (std::optional<SerialError> e = tryOpen(probing, path)) return e;
+    probing.close();
+    return std::nullopt;
+}
+
+std::optional<SerialError> QtSerialDevice::open(int port, const QString& settings)
+{
+    const std::optional<LineSettings> wanted = parseLineSettings(settings);
+    if (!wanted)
+        return SerialError{SerialError::kOtherFailure, texts::kBadLineSettings.arg(settings), {}};
+    const QString path = pathOf(port);
+    if (path.isEmpty()) return noDevice(port);
+    close();
+
+    // A refused open leaves the settings of the last good one for the next probe.
+    const LineSettings previous = lineSettingsOf(port_);
+    applyLineSettings(port_, *wanted);
+    if (std::optional<SerialError> e = tryOpen(port_, path)) {
+        applyLineSettings(port_, previous);
+        return e;
+    }
+    port_.clear(QSerialPort::Input);
+    ++session_;
+    lineFailed_ = false;
+    return std::nullopt;
+}
+
+void QtSerialDevice::close()
+{
+    if (port_.isOpen()) port_.close();
+}
+
+void QtSerialDevice::write(const QByteArray& frame)
+{
+    // After a line failure the report is on its way; nothing more to say.
+    if (!port_.isOpen()) return;
+    // QSerialPort writes from the event loop; the caller may block it next,
+    // so the bytes go to the driver now.
+    if (port_.write(frame) != frame.size() || !port_.flush()) failLine(port_.errorString());
+}
+
+void QtSerialDevice::onReadyRead()
+{
+    if (listener_) listener_->dataReceived();
+}
+
+void QtSerialDevice::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    // Failures of an open or probe are returned by those calls.
+    if (port_.isOpen() && isLineFailure(error)) failLine(port_.errorString());
+}
+
+void QtSerialDevice::failLine(const QString& cause)
+{
+    if (lineFailed_) return;
+    lineFailed_ = true;
+    // Closing stops the notifiers, which would otherwise fire without end.
+    port_.close();
+    const SerialError e{SerialError::kOtherFailure, cause, {}};
+    QMetaObject::invokeMethod(
+        this, [this, e, session = session_] { reportLineFailure(e, session); },
+        Qt::QueuedConnection);
+}
+
+void QtSerialDevice::reportLineFailure(const SerialError& e, quint64 session)
+{
+    if (session == session_ && listener_) listener_->lineFailed(e);
+}
+
+} // namespace eload

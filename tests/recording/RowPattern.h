@@ -1,0 +1,44 @@
+#pragma once
+// Window values that differ from poll to poll and from column to column, so
+// that a workbook row tells which poll it came from and a swapped column shows.
+
+#include "ui/Panel.h"
+
+#include <QStringList>
+
+namespace eload::test {
+
+inline QStringList valueTextsFor(int n)
+{
+    const auto two = [](int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
+    return {QString::number(n % 1000 / 100.0, 'f', 2) + QStringLiteral("A"),
+            QString::number((1200 + n % 1000) / 100.0, 'f', 2) + QStringLiteral("V"),
+            QString::number(n % 15000 / 100.0, 'f', 2) + QStringLiteral("W"),
+            QString::number(n % 100) + QStringLiteral("℃"),
+            QString::number(n % 500) + QStringLiteral("MR"),
+            QString::number(n / 1000.0, 'f', 3) + QStringLiteral("AH"),
+            QString::number(n * 12 / 1000.0, 'f', 3) + QStringLiteral("WH"),
+            two(n / 3600 % 100),
+            two(n / 60 % 60),
+            two(n % 60)};
+}
+
+// The window as the decoder leaves it for poll `n`.
+inline void showValuesFor(Panel& panel, int n)
+{
+    const QStringList v = valueTextsFor(n);
+    const Ctl controls[] = {Ctl::AI_SHOW0,  Ctl::AI_SHOW1, Ctl::AI_SHOW2, Ctl::AI_SHOW7,
+                            Ctl::AI_SHOW5,  Ctl::AI_SHOW3, Ctl::AI_SHOW4, Ctl::Label17_0,
+                            Ctl::Label17_1, Ctl::Label17_2};
+    for (int i = 0; i < v.size(); ++i)
+        panel.setText(controls[i], v[i]);
+}
+
+// Columns 3 to 10 of that poll's row: AI_SHOW(0,1,2,7,5,3,4), then the discharge time.
+inline QStringList rowTextsFor(int n)
+{
+    const QStringList v = valueTextsFor(n);
+    return v.mid(0, 7) << QStringLiteral(" %1:%2:%3").arg(v[7], v[8], v[9]);
+}
+
+} // namespace eload::test

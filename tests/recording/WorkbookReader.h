@@ -1,0 +1,28 @@
+#pragma once
+// Workbooks read back by an independent reader (openpyxl under Debian's
+// python3), so that the tests check the file, not our own idea of it.
+
+#include <QList>
+#include <QStringList>
+#include <QVariant>
+#include <optional>
+
+namespace eload::test {
+
+// A cell as read: a double for numbers, a QString for text, null when empty.
+using SheetRow = QList<QVariant>;
+
+struct ReadWorkbook {
+    QStringList sheets;
+    int count = 0;        // rows in the first sheet
+    QList<SheetRow> head; // all rows, or the first `edge`
+    QList<SheetRow> tail; // the last `edge` rows when `edge` was given
+};
+
+// nullopt (with a test warning) when the reader fails.
+std::optional<ReadWorkbook> readWorkbook(const QString& path, int edge = 0);
+
+// The row as the recorder writes it: number, then the nine texts.
+SheetRow sheetRow(int number, const QStringList& texts);
+
+} // namespace eload::test

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -185,6 +186,26 @@ private Q_SLOTS:
         QCOMPARE(after.size(), 18);
         QCOMPARE(after.mid(13), (QList<int>{250, 1000, 4000, 1, 1}));
         QCOMPARE(pythonValues(r.out, "off"), (QList<int>{250, 1000, 4000, 1, 0}));
+    }
+
+    // The serial class the panel itself uses: opened, answered, closed and
+    // opened again (the module keeps its end of the line across that).
+    void qSerialPortTalksToIt()
+    {
+        Program sim;
+        QVERIFY(sim.start());
+        for (int round = 0; round < 2; ++round) {
+            QSerialPort port(sim.link);
+            port.setBaudRate(9600);
+            QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+            port.write(QByteArray::fromHex("010300000012C5C7"));
+            QByteArray reply;
+            while (reply.size() < 41 && port.waitForReadyRead(2000))
+                reply += port.readAll();
+            QCOMPARE(reply.size(), 41);
+            QCOMPARE(reply.left(3), QByteArray::fromHex("010324"));
+            port.close();
+        }
     }
 
     void programEndsOnSignal_data()

@@ -4,7 +4,9 @@ namespace eload {
 
 Form::Form(Panel& panel, SerialDevice& port, Clock& clock, FormOptions options)
     : options_(std::move(options)), ctx_{panel, state_, port, clock}, replyCheck_(ctx_, nullptr),
-      polling_(ctx_)
+      polling_(ctx_),
+      startup_(
+          ctx_, [this] { Combo1_Click(); }, options_.settingsPath, options_.appFolder)
 {
     port.setListener(this);
 }
@@ -12,8 +14,8 @@ Form::Form(Panel& panel, SerialDevice& port, Clock& clock, FormOptions options)
 Form::~Form() { ctx_.port.setListener(nullptr); }
 
 // Handlers are wired to their subsystems as these land.
-void Form::Form_Load() {}
-void Form::Form_QueryUnload() {}
+void Form::Form_Load() { startup_.Form_Load(); }
+void Form::Form_QueryUnload() { startup_.Form_QueryUnload(); }
 void Form::Combo1_Click() {}
 void Form::Combo2_Click() {}
 void Form::Command1_Click() {}

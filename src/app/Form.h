@@ -5,6 +5,7 @@
 
 #include "acquisition/Polling.h"
 #include "app/Context.h"
+#include "app/Startup.h"
 #include "serial/ReplyCheck.h"
 #include "serial/SerialDevice.h"
 #include "ui/FormEvents.h"
@@ -69,6 +70,7 @@ private:
     Context ctx_;
     ReplyCheck replyCheck_;
     Polling polling_;
+    Startup startup_;
 };
 
 } // namespace eload

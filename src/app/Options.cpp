@@ -1,0 +1,77 @@
+#include "app/Options.h"
+
+#ifndef ELOAD_VERSION
+#define ELOAD_VERSION "0.0.0"
+#endif
+
+namespace eload {
+
+namespace {
+
+const QString kComOption = QStringLiteral("--com");
+
+// "--com N=PATH" or "--com=N=PATH": the value, and how many arguments it took.
+struct OptionValue {
+    QString value;
+    int used = 0;
+};
+
+OptionValue comValue(int i, int argc, char** argv)
+{
+    const QString arg = QString::fromLocal8Bit(argv[i]);
+    if (arg.startsWith(kComOption + QLatin1Char('='))) return {arg.mid(kComOption.size() + 1), 1};
+    if (i + 1 < argc) return {QString::fromLocal8Bit(argv[i + 1]), 2};
+    return {QString(), 1};
+}
+
+} // namespace
+
+ParsedOptions parseOptions(int argc, char** argv, PortMap ports)
+{
+    ParsedOptions parsed;
+    Options& o = parsed.options;
+    if (argc > 0) o.qtArguments.push_back(argv[0]);
+    for (int i = 1; i < argc;) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            o.action = Options::Action::Help;
+        } else if (arg == QLatin1String("--version")) {
+            o.action = Options::Action::Version;
+        } else if (arg == kComOption || arg.startsWith(kComOption + QLatin1Char('='))) {
+            const OptionValue com = comValue(i, argc, argv);
+            if (!ports.addArgument(com.value)) {
+                parsed.error = QStringLiteral("--com wants N=PATH with N from 1 to 9, not \"%1\"")
+                                   .arg(com.value);
+                return parsed;
+            }
+            i += com.used;
+            continue;
+        } else {
+            o.qtArguments.push_back(argv[i]);
+        }
+        ++i;
+    }
+    o.ports = std::move(ports);
+    return parsed;
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "Usage: eload-panel [--com N=PATH]... [Qt options]\n"
+        "Control panel for a 150 W DC electronic load module, a Modbus RTU master\n"
+        "on a serial line.\n"
+        "\n"
+        "  --com N=PATH  device behind COMn, N from 1 to 9; may be repeated.\n"
+        "                Otherwise the environment variable ELOAD_COMn, else\n"
+        "                /dev/ttyUSB{N-1}.\n"
+        "  -h, --help    show this text\n"
+        "  --version     show the version\n"
+        "\n"
+        "Qt's own options pass through, e.g. -platform offscreen.\n"
+        "The port and baud rate are kept in com.txt in the working folder.\n");
+}
+
+QString versionText() { return QStringLiteral("eload-panel " ELOAD_VERSION "\n"); }
+
+} // namespace eload

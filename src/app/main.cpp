@@ -1,0 +1,51 @@
+// eload-panel: the control panel's window over the real serial line.
+
+#include "app/Clock.h"
+#include "app/Form.h"
+#include "app/Options.h"
+#include "serial/QtSerialDevice.h"
+#include "ui/frmmain.h"
+
+#include <QApplication>
+#include <cstdio>
+
+namespace {
+
+int printTo(std::FILE* stream, const QString& text, int exitCode)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace eload;
+    // Before QApplication: --help and --version must work without a display.
+    ParsedOptions parsed = parseOptions(argc, argv, PortMap::fromEnvironment());
+    if (!parsed.error.isEmpty())
+        return printTo(
+            stderr,
+            QStringLiteral("eload-panel: %1\nTry 'eload-panel --help'.\n").arg(parsed.error), 2);
+    Options& options = parsed.options;
+    if (options.action == Options::Action::Help) return printTo(stdout, helpText(), 0);
+    if (options.action == Options::Action::Version) return printTo(stdout, versionText(), 0);
+
+    int qtArgc = int(options.qtArguments.size());
+    options.qtArguments.push_back(nullptr);
+    QApplication app(qtArgc, options.qtArguments.data());
+
+    QtSerialDevice port(options.ports);
+    SystemClock clock;
+    frmmain window;
+    Form form(window, port, clock,
+              FormOptions{QStringLiteral("com.txt"), QCoreApplication::applicationDirPath()});
+    window.setEvents(&form);
+    form.Form_Load();
+    window.show();
+    const int rc = app.exec();
+    // The form goes first; the window must not call into it while it is torn down.
+    window.setEvents(nullptr);
+    return rc;
+}

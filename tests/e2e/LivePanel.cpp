@@ -1,0 +1,84 @@
+#include "e2e/LivePanel.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QTest>
+
+namespace eload::test {
+
+BoxWatcher::BoxWatcher()
+{
+    connect(&timer_, &QTimer::timeout, this, &BoxWatcher::dismiss);
+    timer_.start(20);
+}
+
+void BoxWatcher::dismiss()
+{
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    const QString all = box->text();
+    texts << all.section(u'\n', 0, 0);
+    details << all.section(u'\n', 1);
+    box->accept();
+}
+
+QStringList BoxWatcher::take()
+{
+    QStringList t = texts;
+    texts.clear();
+    details.clear();
+    return t;
+}
+
+namespace {
+PortMap com1(const QString& path)
+{
+    PortMap map;
+    map.set(1, path);
+    return map;
+}
+
+QString prepareFolder(const QTemporaryDir& folder, const QString& baud)
+{
+    const QString previous = QDir::currentPath();
+    QFile settings(folder.filePath(QStringLiteral("com.txt")));
+    if (settings.open(QIODevice::WriteOnly))
+        settings.write(QStringLiteral("1\r\n%1\r\n").arg(baud).toLatin1());
+    QDir::setCurrent(folder.path());
+    return previous;
+}
+} // namespace
+
+LivePanel::LivePanel(const QString& path, const QString& baud)
+    : device(com1(path)),
+      form(window, device, clock, FormOptions{QStringLiteral("com.txt"), folder.path()}),
+      previousFolder_(prepareFolder(folder, baud))
+{
+    window.setEvents(&form);
+    form.Form_Load();
+    window.show();
+}
+
+LivePanel::~LivePanel()
+{
+    window.setEvents(nullptr);
+    QDir::setCurrent(previousFolder_);
+}
+
+void LivePanel::click(Ctl c)
+{
+    auto* button = qobject_cast<QAbstractButton*>(window.control(c));
+    Q_ASSERT(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void LivePanel::openAndAcquire()
+{
+    click(Ctl::Command1);
+    click(Ctl::Command_OK3);
+}
+
+} // namespace eload::test

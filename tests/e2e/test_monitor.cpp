@@ -1,0 +1,199 @@
+// The live monitor end to end: the real window and serial device against the
+// simulated module on a pseudo-terminal, through every fault of the line.
+
+#include "e2e/LivePanel.h"
+#include "sim/Simulator.h"
+#include "ui/Texts.h"
+
+#include <QSerialPort>
+#include <QTest>
+#include <sys/resource.h>
+
+using namespace eload;
+using namespace eload::test;
+
+namespace {
+
+constexpr int kWaitMs = 5000; // generous: the machine may be busy
+
+struct Line {
+    sim::Simulator module;
+    QString path;
+
+    explicit Line(sim::Options options = {}) : module(makeOptions(options))
+    {
+        auto started = module.start();
+        if (auto* p = std::get_if<std::string>(&started)) path = QString::fromStdString(*p);
+    }
+    static sim::Options makeOptions(sim::Options o)
+    {
+        o.model.running = false; // registers hold what the test sets
+        return o;
+    }
+    void setRegisters(const std::array<std::uint16_t, 18>& regs)
+    {
+        for (int i = 0; i < 18; ++i)
+            module.setReg(i, regs[i]);
+    }
+};
+
+const std::array<std::uint16_t, 18> kRegisters = {125, 1210, 1512, 0, 2500, 0,   30250, 45, 36,
+                                                  4,   1,    5,    9, 200,  150, 10000, 1,  1};
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+class MonitorTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void acquisitionShowsWhatTheModuleHolds()
+    {
+        Line line;
+        QVERIFY(!line.path.isEmpty());
+        line.setRegisters(kRegisters);
+        LivePanel panel(line.path);
+        panel.openAndAcquire();
+        QCOMPARE(panel.text(Ctl::Command1), texts::kClosePort);
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW0), QStringLiteral("1.25A"), kWaitMs);
+        QCOMPARE(panel.text(Ctl::AI_SHOW1), QStringLiteral("12.10V"));
+        QCOMPARE(panel.text(Ctl::AI_SHOW2), QStringLiteral("15.12W"));
+        QCOMPARE(panel.text(Ctl::AI_SHOW3), QStringLiteral("2.500AH"));
+        QCOMPARE(panel.text(Ctl::AI_SHOW4), QStringLiteral("30.250WH"));
+        QCOMPARE(panel.text(Ctl::AI_SHOW5), QStringLiteral("45MR"));
+        QCOMPARE(panel.text(Ctl::AI_SHOW7), QStringLiteral("36℃"));
+        QCOMPARE(panel.text(Ctl::Label20), QStringLiteral(" OTP"));
+        QCOMPARE(panel.text(Ctl::Label17_0) + panel.text(Ctl::Label17_1) +
+                     panel.text(Ctl::Label17_2),
+                 QStringLiteral("010509"));
+        QCOMPARE(panel.text(Ctl::Text3), QStringLiteral("2.00"));
+        QCOMPARE(panel.text(Ctl::Text4), QStringLiteral("1.50"));
+        QCOMPARE(panel.text(Ctl::Text5), QStringLiteral("100.00"));
+        QCOMPARE(panel.text(Ctl::Command5), texts::kOn);
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::Message_Show), texts::kReplyGood, kWaitMs);
+        QCOMPARE(panel.text(Ctl::Text1_0), QStringLiteral("01 03 00 00 00 12 C5 C7 "));
+        QCOMPARE(panel.text(Ctl::Text2).size(), 123);
+
+        // The display follows the module from poll to poll.
+        line.module.setReg(1, 1199);
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW1), QStringLiteral("11.99V"), kWaitMs);
+        QVERIFY(panel.boxes.texts.isEmpty());
+
+        // Every request on the wire was the poll, sent while acquiring.
+        for (const auto& r : line.module.requests())
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.bytes.data()),
+                                qsizetype(r.bytes.size())),
+                     QByteArray::fromHex("010300000012C5C7"));
+    }
+
+    void faultyRepliesNeverBecomeValues_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("no reply") << int(sim::Fault::Kind::Silent);
+        QTest::newRow("late reply") << int(sim::Fault::Kind::Late);
+        QTest::newRow("wrong address") << int(sim::Fault::Kind::OtherAddress);
+        QTest::newRow("wrong crc") << int(sim::Fault::Kind::WrongCrc);
+        QTest::newRow("bytes missing") << int(sim::Fault::Kind::MissingBytes);
+        QTest::newRow("exception") << int(sim::Fault::Kind::Exception);
+    }
+    void faultyRepliesNeverBecomeValues()
+    {
+        QFETCH(int, kind);
+        Line line;
+        line.setRegisters(kRegisters);
+        LivePanel panel(line.path);
+        panel.openAndAcquire();
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW0), QStringLiteral("1.25A"), kWaitMs);
+
+        sim::Fault fault{sim::Fault::Kind(kind), 0, 0};
+        if (fault.kind == sim::Fault::Kind::Late)
+            fault.amount = 400; // past the 160 ms reply window
+        if (fault.kind == sim::Fault::Kind::OtherAddress) fault.amount = 2;
+        if (fault.kind == sim::Fault::Kind::MissingBytes) fault.amount = 1;
+        if (fault.kind == sim::Fault::Kind::Exception) fault.amount = 4;
+        line.module.failAlways(fault);
+        line.module.setReg(0, 999);
+        const std::size_t seen = line.module.requests().size();
+        QTRY_VERIFY_WITH_TIMEOUT(line.module.requests().size() >= seen + 4, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::Message_Show), texts::kReplyBad, kWaitMs);
+        QCOMPARE(panel.text(Ctl::AI_SHOW0), QStringLiteral("1.25A"));
+        QCOMPARE(panel.text(Ctl::Command_OK3), texts::kStop); // polling goes on
+
+        // The module answers properly again: so does the display.
+        line.module.clearFaults();
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW0), QStringLiteral("9.99A"), kWaitMs);
+        QVERIFY(panel.boxes.texts.isEmpty());
+    }
+
+    void replyInPiecesIsAccepted()
+    {
+        Line line;
+        line.setRegisters(kRegisters);
+        line.module.failAlways(sim::Fault::split(3, 15));
+        LivePanel panel(line.path);
+        panel.openAndAcquire();
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW0), QStringLiteral("1.25A"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::Message_Show), texts::kReplyGood, kWaitMs);
+    }
+
+    void wrongBaudRateShowsAsNoReply()
+    {
+        Line line;
+        line.setRegisters(kRegisters);
+        LivePanel panel(line.path, QStringLiteral("19200"));
+        panel.openAndAcquire();
+        QTRY_VERIFY_WITH_TIMEOUT(line.module.requests().size() >= 3, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::Message_Show), texts::kReplyBad, kWaitMs);
+        QCOMPARE(panel.text(Ctl::AI_SHOW0), QString());
+    }
+
+    void missingAndBusyDevices()
+    {
+        {
+            LivePanel panel(QStringLiteral("/dev/eload-no-such-device"));
+            panel.click(Ctl::Command1);
+            QTRY_COMPARE_WITH_TIMEOUT(panel.boxes.texts, QStringList{texts::kNoSuchPort}, kWaitMs);
+            QCOMPARE(panel.text(Ctl::Command1), texts::kOpenPort);
+            QCOMPARE(panel.window.backColor(Ctl::Shape1), kBlack);
+        }
+        Line line;
+        QSerialPort other(line.path);
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        LivePanel panel(line.path);
+        panel.click(Ctl::Command1);
+        QTRY_COMPARE_WITH_TIMEOUT(panel.boxes.texts, QStringList{texts::kPortInUse}, kWaitMs);
+        QCOMPARE(panel.text(Ctl::Command1), texts::kOpenPort);
+    }
+
+    void hangUpDuringAcquisition()
+    {
+        Line line;
+        line.setRegisters(kRegisters);
+        LivePanel panel(line.path);
+        panel.openAndAcquire();
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW0), QStringLiteral("1.25A"), kWaitMs);
+
+        line.module.hangUp();
+        QTRY_COMPARE_WITH_TIMEOUT(panel.boxes.texts, QStringList{texts::kPortLost}, kWaitMs);
+        QCOMPARE(panel.text(Ctl::Command1), texts::kOpenPort);
+        QCOMPARE(panel.window.backColor(Ctl::Shape1), kBlack);
+        QCOMPARE(panel.text(Ctl::Command_OK3), texts::kAcquire);
+        QVERIFY(!panel.window.isTimerEnabled(Timer::Timer2));
+
+        // No spinning on the dead line: the event thread stays idle.
+        const double before = cpuSeconds();
+        QTest::qWait(2000);
+        const double used = cpuSeconds() - before;
+        QVERIFY2(used < 0.2, qPrintable(QStringLiteral("%1 s of CPU in 2 s").arg(used)));
+        QCOMPARE(panel.boxes.texts, QStringList{texts::kPortLost}); // one box only
+    }
+};
+
+QTEST_MAIN(MonitorTest)
+#include "test_monitor.moc"

@@ -4,6 +4,7 @@
 #include "sim/Simulator.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,13 +28,14 @@ constexpr const char* kUsage =
     "  --cells N           lithium cells in series (3)\n"
     "  --capacity AH       capacity of the pack (2.2)\n";
 
-std::optional<long> wholeNumber(const char* text)
+std::optional<int> wholeNumber(const char* text)
 {
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0') return std::nullopt;
-    return value;
+    if (value < INT_MIN || value > INT_MAX) return std::nullopt;
+    return int(value);
 }
 
 std::optional<double> realNumber(const char* text)
@@ -64,9 +66,9 @@ bool applyOption(Options& o, const std::string& name, const char* value)
         if (*number < 1 || *number > 255) return false;
         o.address = std::uint8_t(*number);
     } else if (name == "--baud") {
-        o.baud = int(*number);
+        o.baud = *number;
     } else if (name == "--cells") {
-        o.model.cells = int(*number);
+        o.model.cells = *number;
     } else {
         return false;
     }

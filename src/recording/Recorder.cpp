@@ -146,10 +146,25 @@ void Recorder::endRecording()
 std::optional<RecordFailure> Recorder::StartRecordBook()
 {
     ctx_.state.NextRow = QString::number(kFirstDataRow);
-    // The header row is the same for every workbook; SaveRecordBook writes it.
     ctx_.panel.setEnabled(Ctl::Command6, false);
     ctx_.state.BookName = bookNameAt(ctx_.clock.now());
-    return openJournal();
+    // The journal's folder and name decide where the book is assembled.
+    if (auto failure = openJournal()) return failure;
+    startBook();
+    return std::nullopt;
+}
+
+// Without a book the recording goes on: the save makes one from the journal.
+void Recorder::startBook()
+{
+    book_ = options_.makeSpreadsheet(folder_);
+    if (book_->newBook() || writeHeader(*book_)) dropBook();
+}
+
+void Recorder::dropBook()
+{
+    if (book_) book_->close();
+    book_.reset();
 }
 
 std::optional<RecordFailure> Recorder::openJournal()
@@ -181,8 +196,7 @@ std::optional<QString> Recorder::openJournalIn(const QString& folder)
         const QString stem =
             n == 1 ? ctx_.state.BookName : ctx_.state.BookName + QStringLiteral("_%1").arg(n);
         const QString journalPath = dir.filePath(RowJournal::fileNameFor(stem));
-        if (QFileInfo::exists(dir.filePath(stem + extension)) ||
-            QFileInfo::exists(journalPath))
+        if (QFileInfo::exists(dir.filePath(stem + extension)) || QFileInfo::exists(journalPath))
             continue;
         if (auto cause = journal_.create(journalPath)) return cause;
         folder_ = dir.path();
@@ -196,7 +210,7 @@ void Recorder::WriteRow()
 {
     if (ctx_.panel.text(Ctl::Command6) != texts::kRecording || !journal_.isOpen()) return;
     const int r = ctx_.state.NextRow.toInt();
-    appendRow(rowFromPanel(ctx_.panel, r - 1, ctx_.clock.now()));
+    appendRow(r, rowFromPanel(ctx_.panel, r - 1, ctx_.clock.now()));
     ctx_.state.NextRow = QString::number(r + 1);
     if (r + 1 == kRollOverRow) rollOver();
 }
@@ -211,8 +225,9 @@ void Recorder::rollOver()
     }
 }
 
-void Recorder::appendRow(const RecordRow& row)
+void Recorder::appendRow(int r, const RecordRow& row)
 {
+    if (book_ && writeRowCells(*book_, r, row)) dropBook();
     noteJournalResult(journal_.append(row));
     if (!syncTimer_.isActive()) syncTimer_.start();
 }
@@ -242,7 +257,11 @@ std::optional<RecordFailure> Recorder::SaveRecordBook()
 {
     if (!journal_.isOpen()) return std::nullopt;
     syncTimer_.stop();
-    if (auto failure = writeWorkbook(journal_, folder_, QDir(folder_).filePath(fileStem_))) {
+    const QString fullName = QDir(folder_).filePath(fileStem_);
+    // A failed save uses up the book; the next one starts again from the journal.
+    auto failure = book_ ? saveBook(*book_, fullName) : writeWorkbook(journal_, folder_, fullName);
+    dropBook();
+    if (failure) {
         syncTimer_.start();
         return failure;
     }
@@ -268,8 +287,14 @@ std::optional<RecordFailure> Recorder::writeWorkbook(RowJournal& journal, const 
         return std::nullopt;
     });
     if (readFailure) return failed(*readFailure);
-    if (auto e = sheet->saveAs(fullName)) return failed(e->message);
-    sheet->close();
+    return saveBook(*sheet, fullName);
+}
+
+std::optional<RecordFailure> Recorder::saveBook(Spreadsheet& book, const QString& fullName) const
+{
+    const auto e = book.saveAs(fullName);
+    book.close();
+    if (e) return RecordFailure{failureAt(fullName + book.extension(), e->message)};
     return std::nullopt;
 }
 

@@ -2,11 +2,12 @@
 // The record / save button and the row writer: the recording of polled rows
 // into workbooks beside the program.
 //
-// An open recording is a row journal on disk (see RowJournal.h) in place of a
-// hidden spreadsheet application; the workbook is made from it by
-// SaveRecordBook. A save that fails keeps the journal, so the recording stays
-// open and can be saved again; a journal left behind by a crash is turned into
-// its workbook by recoverUnfinished at the next start.
+// An open recording is two things: the workbook being filled row by row (a
+// Spreadsheet in constant-memory mode, so that the save only has to pack it),
+// and a row journal on disk (see RowJournal.h) that holds the same rows and
+// outlives a crash. A save that fails keeps the journal, so the recording
+// stays open and the next save makes the workbook from it; a journal left
+// behind by a crash becomes its workbook at the next start (recoverUnfinished).
 
 #include "modbus/RowWriter.h"
 #include "recording/RowJournal.h"
@@ -39,7 +40,8 @@ public:
     void Command6_Click();
 
     // Starts a workbook: NextRow "2", Command6 disabled, BookName from the clock,
-    // the journal created (in the documents folder when AppFolder refuses it).
+    // the journal created (in the documents folder when AppFolder refuses it),
+    // a new book with the header row.
     std::optional<RecordFailure> StartRecordBook();
     // Saves the open workbook under its folder and name and closes it. On
     // failure nothing is lost: the recording stays open with every row.
@@ -65,18 +67,24 @@ private:
     bool saveOrHold();
     void endRecording();
     void rollOver();
-    void appendRow(const RecordRow& row);
+    void startBook();
+    void dropBook();
+    void appendRow(int r, const RecordRow& row);
     void syncJournal();
     void noteJournalResult(const std::optional<QString>& failure);
+    std::optional<RecordFailure> saveBook(Spreadsheet& book, const QString& fullName) const;
     std::optional<RecordFailure> writeWorkbook(RowJournal& journal, const QString& folder,
                                                const QString& fullName) const;
     void recoverFolder(const QString& folder, QStringList& recovered, QStringList& failures);
 
     Context& ctx_;
     RecorderOptions options_;
-    RowJournal journal_; // RecordApp, RecordBook and RecordSheet in one
-    QString folder_;     // where the open workbook goes
-    QString fileStem_;   // BookName, or BookName_2 ... when that name is taken
+    RowJournal journal_;
+    // RecordApp, RecordBook and RecordSheet in one; dropped when a step fails,
+    // as the journal still has every row.
+    std::unique_ptr<Spreadsheet> book_;
+    QString folder_;   // where the open workbook goes
+    QString fileStem_; // BookName, or BookName_2 ... when that name is taken
     QTimer syncTimer_;
     bool writeFailureShown_ = false;
 };

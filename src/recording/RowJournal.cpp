@@ -32,6 +32,7 @@ QByteArray escaped(const QString& text)
 
 std::optional<QString> unescaped(const QByteArray& field)
 {
+    if (!field.contains('\\')) return QString::fromUtf8(field);
     QByteArray out;
     for (qsizetype i = 0; i < field.size(); ++i) {
         if (field[i] != '\\') {

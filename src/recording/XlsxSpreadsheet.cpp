@@ -56,8 +56,19 @@ std::optional<SheetError> XlsxSpreadsheet::newBook()
 
 std::optional<SheetError> XlsxSpreadsheet::cellResult(int error, int row, int column) const
 {
-    if (error == LXW_NO_ERROR) return std::nullopt;
-    return lxwError(lxw_error(error), QStringLiteral("cell (%1, %2)").arg(row).arg(column));
+    if (error != LXW_NO_ERROR)
+        return lxwError(lxw_error(error), QStringLiteral("cell (%1, %2)").arg(row).arg(column));
+    return scratchResult();
+}
+
+// libxlsxwriter does not check its writes of finished rows to the scratch
+// file; a full disk would silently cut rows out of the saved book.
+std::optional<SheetError> XlsxSpreadsheet::scratchResult() const
+{
+    if (sheet_->optimize_tmpfile && std::ferror(sheet_->optimize_tmpfile))
+        return SheetError{QStringLiteral("cannot write the worksheet's scratch file in %1")
+                              .arg(QDir::toNativeSeparators(scratchFolder_))};
+    return std::nullopt;
 }
 
 std::optional<SheetError> XlsxSpreadsheet::setText(int row, int column, const QString& text)
@@ -80,6 +91,11 @@ std::optional<SheetError> XlsxSpreadsheet::setNumber(int row, int column, double
 std::optional<SheetError> XlsxSpreadsheet::saveAs(const QString& fileName)
 {
     if (!book_) return SheetError{QStringLiteral("no workbook open")};
+    if (sheet_->optimize_tmpfile) std::fflush(sheet_->optimize_tmpfile);
+    if (auto e = scratchResult()) {
+        close();
+        return e;
+    }
     lxw_workbook* book = book_;
     book_ = nullptr; // workbook_close frees it whatever the outcome
     sheet_ = nullptr;
@@ -107,6 +123,12 @@ std::optional<SheetError> XlsxSpreadsheet::saveAs(const QString& fileName)
 
 void XlsxSpreadsheet::close()
 {
+    // lxw_workbook_free leaves an unsaved sheet's scratch file open.
+    if (sheet_ && sheet_->optimize_tmpfile) {
+        if (sheet_->file == sheet_->optimize_tmpfile) sheet_->file = nullptr;
+        std::fclose(sheet_->optimize_tmpfile);
+        sheet_->optimize_tmpfile = nullptr;
+    }
     if (book_) lxw_workbook_free(book_);
     book_ = nullptr;
     sheet_ = nullptr;

@@ -30,6 +30,7 @@ public:
 
 private:
     std::optional<SheetError> cellResult(int error, int row, int column) const;
+    std::optional<SheetError> scratchResult() const;
     void discardPart();
 
     QString scratchFolder_;

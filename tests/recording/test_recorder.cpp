@@ -9,6 +9,8 @@
 #include "support/Rig.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -300,6 +302,51 @@ private Q_SLOTS:
         rig.polls(1, 1);
         rig.recorder->saveAtShutdown();
         QCOMPARE(bookRows(rig.docs + QStringLiteral("/") + kStem + ".xlsx"), expectedRows(1, 1));
+    }
+
+    // A full disk (a small tmpfs, so root only): rows that cannot be written
+    // are held and one box says so; the save fails and waits; with space
+    // again the retry saves every row, and no file stays open there.
+    void fullDisk_data()
+    {
+        QTest::addColumn<bool>("freedBeforeSave");
+        QTest::newRow("full at the save") << false;
+        QTest::newRow("freed before the save") << true;
+    }
+    void fullDisk()
+    {
+        QFETCH(bool, freedBeforeSave);
+        RecorderRig rig;
+        const QString small = rig.dir.filePath(QStringLiteral("small"));
+        QDir().mkpath(small);
+        if (QProcess::execute(QStringLiteral("mount"),
+                              {"-t", "tmpfs", "-o", "size=512k", "tmpfs", small}) != 0)
+            QSKIP("mounting a small file system needs root");
+        bool mounted = true;
+        const auto unmount = qScopeGuard([&] {
+            if (mounted) QProcess::execute(QStringLiteral("umount"), {small});
+        });
+        rig.state.AppFolder = small;
+        rig.recorder->Command6_Click();
+        rig.polls(1, 5);
+        QFile filler(small + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) > 0) {
+        }
+        rig.polls(6, 200);
+        QCOMPARE(rig.panel.takeMessages(), QStringList{texts::kRecordWriteFailed});
+        rig.stopAcquisition();
+        if (!freedBeforeSave) {
+            rig.recorder->Command6_Click();
+            QCOMPARE(rig.panel.takeMessages(), QStringList{texts::kRecordSaveFailed});
+            QCOMPARE(rig.button(), texts::kSave);
+        }
+        filler.remove();
+        rig.recorder->Command6_Click();
+        QCOMPARE(rig.panel.messages, QStringList{});
+        QCOMPARE(bookRows(small + QStringLiteral("/") + kStem + ".xlsx"), expectedRows(1, 205));
+        mounted = false;
+        QCOMPARE(QProcess::execute(QStringLiteral("umount"), {small}), 0); // nothing left open
     }
 
     // Record again while the earlier recording waits unsaved: it is saved

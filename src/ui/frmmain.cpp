@@ -3,6 +3,7 @@
 #include "ui/ClickLabel.h"
 #include "ui/FormDefinition.h"
 #include "ui/FormEvents.h"
+#include "ui/Frame.h"
 #include "ui/LengthLimit.h"
 #include "ui/PictureBox.h"
 #include "ui/Shape.h"
@@ -117,7 +118,7 @@ QString frmmain::vendorUrl() { return QStringLiteral(ELOAD_VENDOR_URL); }
 
 QGroupBox* frmmain::addFrame(const char* name, const QString& title, const QRect& where)
 {
-    auto* frame = new QGroupBox(title, this);
+    auto* frame = new Frame(title, this);
     frame->setObjectName(QLatin1String(name));
     frame->setFont(songFont(kFrameTitlePt, true));
     frame->setGeometry(where);

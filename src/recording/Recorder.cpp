@@ -76,6 +76,8 @@ QString Recorder::openBookName() const
     return journal_.isOpen() ? QDir(folder_).filePath(fileStem_) : QString();
 }
 
+bool Recorder::rowsSynced() const { return !journal_.hasUnsynced(); }
+
 QString Recorder::recordingFolder() const
 {
     return ctx_.state.AppFolder.isEmpty() ? options_.appFolder : ctx_.state.AppFolder;
@@ -188,7 +190,8 @@ std::optional<RecordFailure> Recorder::openJournal()
 std::optional<QString> Recorder::openJournalIn(const QString& folder)
 {
     const QDir dir(folder);
-    if (folder == options_.documentsFolder && !dir.exists()) dir.mkpath(QStringLiteral("."));
+    if (folder == QDir::cleanPath(options_.documentsFolder) && !dir.exists())
+        dir.mkpath(QStringLiteral("."));
     if (!dir.exists()) return QStringLiteral("folder does not exist");
     const QString extension = options_.makeSpreadsheet(folder)->extension();
     // Two recordings started within one second would share the name.

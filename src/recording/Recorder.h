@@ -57,6 +57,8 @@ public:
 
     // Full name, without extension, of the open workbook; empty when none is open.
     QString openBookName() const;
+    // Every row recorded so far has been forced to the disk (within a second of each row).
+    bool rowsSynced() const;
 
 private:
     QString recordingFolder() const;

@@ -129,6 +129,8 @@ private Q_SLOTS:
         QCOMPARE(rig.files(rig.app), QStringList{RowJournal::fileNameFor(kStem)});
         rig.polls(10, 3);
         QCOMPARE(rig.state.NextRow, QStringLiteral("5"));
+        QVERIFY(!rig.recorder->rowsSynced());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.recorder->rowsSynced(), 10000);
         rig.stopAcquisition();
         rig.polls(20, 2); // "保 存": no rows
         QCOMPARE(rig.state.NextRow, QStringLiteral("5"));

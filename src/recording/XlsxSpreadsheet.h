@@ -13,7 +13,7 @@ struct lxw_worksheet;
 
 namespace eload {
 
-class XlsxSpreadsheet final : public Spreadsheet {
+class XlsxSpreadsheet : public Spreadsheet {
 public:
     explicit XlsxSpreadsheet(QString scratchFolder);
     ~XlsxSpreadsheet() override;

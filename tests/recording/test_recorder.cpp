@@ -23,29 +23,20 @@ const QString kStem = QStringLiteral("2026-03-05_14时07分09秒"); // FakeClock
 const QString kRowTime = QStringLiteral("2026-03-05 14时:07分:09秒");
 
 // Saves fail while `failures` is above zero, as a full disk would make them.
-class FlakySpreadsheet final : public Spreadsheet {
+class FlakySpreadsheet final : public XlsxSpreadsheet {
 public:
-    FlakySpreadsheet(const QString& folder, int& failures) : inner_(folder), failures_(failures) {}
-    std::optional<SheetError> newBook() override { return inner_.newBook(); }
-    std::optional<SheetError> setText(int r, int c, const QString& t) override
+    FlakySpreadsheet(const QString& folder, int& failures)
+        : XlsxSpreadsheet(folder), failures_(failures)
     {
-        return inner_.setText(r, c, t);
-    }
-    std::optional<SheetError> setNumber(int r, int c, double v) override
-    {
-        return inner_.setNumber(r, c, v);
     }
     std::optional<SheetError> saveAs(const QString& fileName) override
     {
         if (failures_ > 0 && failures_--)
             return SheetError{QStringLiteral("No space left on device")};
-        return inner_.saveAs(fileName);
+        return XlsxSpreadsheet::saveAs(fileName);
     }
-    void close() override { inner_.close(); }
-    QString extension() const override { return inner_.extension(); }
 
 private:
-    XlsxSpreadsheet inner_;
     int& failures_;
 };
 
@@ -143,34 +134,6 @@ private Q_SLOTS:
         QVERIFY(rig.panel.messages.isEmpty());
     }
 
-    // Port closed: caption "记 录" and a box, the recording (if any) untouched
-    // and still saved by the shutdown.
-    void clickWithPortClosed_data()
-    {
-        QTest::addColumn<bool>("pending");
-        QTest::newRow("idle") << false;
-        QTest::newRow("save pending") << true;
-    }
-    void clickWithPortClosed()
-    {
-        QFETCH(bool, pending);
-        RecorderRig rig;
-        if (pending) {
-            rig.recorder->Command6_Click();
-            rig.polls(1, 2);
-            rig.stopAcquisition();
-        }
-        rig.panel.setText(Ctl::Command1, texts::kOpenPort);
-        rig.recorder->Command6_Click();
-        QCOMPARE(rig.button(), texts::kRecord);
-        QCOMPARE(rig.panel.takeMessages(), QStringList{texts::kOpenPortFirst});
-        QCOMPARE(rig.state.RecordFlag, pending ? QStringLiteral("1") : QStringLiteral("0"));
-        rig.recorder->saveAtShutdown();
-        QCOMPARE(rig.files(rig.app),
-                 pending ? QStringList{kStem + QStringLiteral(".xlsx")} : QStringList{});
-        QCOMPARE(rig.button(), texts::kRecord); // shutdown leaves the caption
-    }
-
     // 65533 rows fill a workbook; the next poll goes to row 2 of a new one.
     // A failing roll-over save stops the rows and waits for "保 存" instead.
     void rollOver_data()
@@ -251,25 +214,42 @@ private Q_SLOTS:
         QCOMPARE(bookRows(path), expectedRows(1, 3));
     }
 
+    // Shutdown saves an open recording once, whatever the caption (a click
+    // with the port closed resets it to "记 录" with a box), and leaves caption
+    // and RecordFlag as they are; with none open it writes nothing.
     void shutdown_data()
     {
         QTest::addColumn<QString>("caption");
-        QTest::newRow("recording") << texts::kRecording;
-        QTest::newRow("save pending") << texts::kSave;
+        QTest::addColumn<bool>("open");
+        QTest::newRow("recording") << texts::kRecording << true;
+        QTest::newRow("save pending") << texts::kSave << true;
+        QTest::newRow("port closed at the click") << texts::kRecord << true;
+        QTest::newRow("no recording") << texts::kRecord << false;
     }
     void shutdown()
     {
         QFETCH(QString, caption);
+        QFETCH(bool, open);
         RecorderRig rig;
-        rig.recorder->Command6_Click();
-        rig.polls(1, 2);
+        if (open) {
+            rig.recorder->Command6_Click();
+            rig.polls(1, 2);
+            rig.stopAcquisition();
+        }
         rig.panel.setText(Ctl::Command6, caption);
+        if (caption == texts::kRecord) {
+            rig.panel.setText(Ctl::Command1, texts::kOpenPort);
+            rig.recorder->Command6_Click();
+            QCOMPARE(rig.panel.takeMessages(), QStringList{texts::kOpenPortFirst});
+        }
         rig.recorder->saveAtShutdown();
         rig.recorder->saveAtShutdown(); // a second close request saves nothing twice
         QCOMPARE(rig.button(), caption);
-        QCOMPARE(rig.state.RecordFlag, QStringLiteral("1"));
-        QCOMPARE(rig.files(rig.app), QStringList{kStem + QStringLiteral(".xlsx")});
-        QCOMPARE(bookRows(rig.app + QStringLiteral("/") + kStem + ".xlsx"), expectedRows(1, 2));
+        QCOMPARE(rig.state.RecordFlag, open ? QStringLiteral("1") : QStringLiteral("0"));
+        QCOMPARE(rig.files(rig.app),
+                 open ? QStringList{kStem + QStringLiteral(".xlsx")} : QStringList{});
+        if (open)
+            QCOMPARE(bookRows(rig.app + QStringLiteral("/") + kStem + ".xlsx"), expectedRows(1, 2));
         QVERIFY(rig.panel.messages.isEmpty());
     }
 

@@ -1,5 +1,5 @@
-// The pieces under the recorder: names and time texts, the row journal on
-// disk, and the failures of the libxlsxwriter workbook.
+// The pieces under the recorder: the row journal on disk and the failures
+// of the libxlsxwriter workbook.
 
 #include "recording/RecordLayout.h"
 #include "recording/RowJournal.h"
@@ -51,31 +51,6 @@ QStringList filesIn(const QString& folder)
 class RecordingUnitsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void names_data()
-    {
-        QTest::addColumn<QDateTime>("t");
-        QTest::addColumn<QString>("book");
-        QTest::addColumn<QString>("row");
-        QTest::newRow("afternoon")
-            << QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9)) << "2026-03-05_14时07分09秒"
-            << "2026-03-05 14时:07分:09秒";
-        QTest::newRow("leading zeros")
-            << QDateTime(QDate(2025, 1, 2), QTime(9, 5, 3)) << "2025-01-02_09时05分03秒"
-            << "2025-01-02 09时:05分:03秒";
-        QTest::newRow("24-hour") << QDateTime(QDate(2025, 12, 31), QTime(21, 0, 0))
-                                 << "2025-12-31_21时00分00秒"
-                                 << "2025-12-31 21时:00分:00秒";
-    }
-    void names()
-    {
-        QFETCH(QDateTime, t);
-        QFETCH(QString, book);
-        QFETCH(QString, row);
-        QCOMPARE(bookNameAt(t), book);
-        QCOMPARE(bookNameAt(t).size(), 20);
-        QCOMPARE(rowTimeText(t), row);
-    }
-
     void journalLineRoundTrip()
     {
         RecordRow row = sampleRow(65533);
@@ -123,19 +98,6 @@ private Q_SLOTS:
         QCOMPARE(rows[2], sampleRow(3));
         again.remove();
         QVERIFY(!QFile::exists(path));
-    }
-
-    void openJournalIsLocked()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(RowJournal::fileNameFor(QStringLiteral("live")));
-        RowJournal live;
-        QCOMPARE(live.create(path), std::nullopt);
-        RowJournal other;
-        QVERIFY(other.adopt(path).has_value());
-        live.close();
-        QCOMPARE(other.adopt(path), std::nullopt);
-        QVERIFY(readAll(other).isEmpty());
     }
 
     // A failed save leaves neither the workbook nor its part file. Tests run

@@ -39,8 +39,10 @@ int main(int argc, char** argv)
     QtSerialDevice port(options.ports);
     SystemClock clock;
     frmmain window;
-    Form form(window, port, clock,
-              FormOptions{QStringLiteral("com.txt"), QCoreApplication::applicationDirPath()});
+    FormOptions formOptions;
+    formOptions.settingsPath = QStringLiteral("com.txt"); // in the working folder
+    formOptions.appFolder = QCoreApplication::applicationDirPath();
+    Form form(window, port, clock, formOptions);
     window.setEvents(&form);
     form.Form_Load();
     window.show();

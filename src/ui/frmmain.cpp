@@ -553,10 +553,10 @@ void frmmain::setListIndex(Ctl c, int index)
 {
     QComboBox* box = combo(c);
     if (!box) return;
-    if (index >= 0 && index < box->count())
-        box->setCurrentIndex(index);
-    else
-        deselectKeepingText(box);
+    if (index < 0 || index >= box->count()) return deselectKeepingText(box);
+    box->setCurrentIndex(index);
+    // The entry's text also replaces one typed over the entry already current.
+    box->setEditText(box->itemText(index));
 }
 
 int frmmain::listCount(Ctl c) const

@@ -524,6 +524,7 @@ private Q_SLOTS:
         QVERIFY(ev->calls.isEmpty());
         // An arrow key in the list is the operator's pick.
         w->setListIndex(c, 0);
+        QCOMPARE(w->text(c), box->itemText(0)); // over the text typed into entry 0
         QTest::keyClick(box, Qt::Key_Down);
         QCOMPARE(w->listIndex(c), 1);
         QTEST(ev->calls, "raised");
@@ -725,7 +726,10 @@ private Q_SLOTS:
         f.close();
         test::FakeSerialDevice port;
         test::FakeClock clock;
-        Form form(*w, port, clock, FormOptions{path, dir.path()});
+        FormOptions options;
+        options.settingsPath = path;
+        options.appFolder = dir.path();
+        Form form(*w, port, clock, options);
         w->setEvents(&form);
         form.Form_Load();
         QCOMPARE(w->text(Ctl::Combo1), QStringLiteral("COM3"));

@@ -6,8 +6,12 @@
 #include "acquisition/Polling.h"
 #include "app/Context.h"
 #include "app/Startup.h"
+#include "commands/Commands.h"
+#include "commands/PresetFields.h"
+#include "recording/Recorder.h"
 #include "serial/ReplyCheck.h"
 #include "serial/SerialDevice.h"
+#include "serial/SerialLink.h"
 #include "ui/FormEvents.h"
 #include "ui/FormState.h"
 
@@ -20,7 +24,9 @@ class Clock;
 
 struct FormOptions {
     QString settingsPath = QStringLiteral("com.txt"); // the working folder's com.txt
-    QString appFolder;                                // folder of the executable
+    QString appFolder = QString();                    // folder of the executable
+    // Where recordings go when appFolder is not writable; empty: the user's documents.
+    QString documentsFolder = QString();
 };
 
 class Form final : public FormEvents, public SerialDevice::Listener {
@@ -68,8 +74,12 @@ private:
     FormOptions options_;
     FormState state_;
     Context ctx_;
+    SerialLink serialLink_;
+    Recorder recorder_;
     ReplyCheck replyCheck_;
     Polling polling_;
+    PresetFields presetFields_;
+    Commands commands_;
     Startup startup_;
 };
 

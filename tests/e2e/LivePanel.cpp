@@ -6,23 +6,26 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 namespace eload::test {
 
-BoxWatcher::BoxWatcher()
-{
-    connect(&timer_, &QTimer::timeout, this, &BoxWatcher::dismiss);
-    timer_.start(20);
-}
+BoxWatcher::BoxWatcher() { qApp->installEventFilter(this); }
 
-void BoxWatcher::dismiss()
+BoxWatcher::~BoxWatcher() { qApp->removeEventFilter(this); }
+
+bool BoxWatcher::eventFilter(QObject* watched, QEvent* event)
 {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    const QString all = box->text();
-    texts << all.section(u'\n', 0, 0);
-    details << all.section(u'\n', 1);
-    box->accept();
+    if (event->type() == QEvent::Show) {
+        if (auto* box = qobject_cast<QMessageBox*>(watched)) {
+            const QString all = box->text();
+            texts << all.section(u'\n', 0, 0);
+            details << all.section(u'\n', 1);
+            // Pressed once its own event loop runs, as a person would.
+            QTimer::singleShot(0, box, &QMessageBox::accept);
+        }
+    }
+    return false;
 }
 
 QStringList BoxWatcher::take()

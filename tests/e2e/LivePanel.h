@@ -11,23 +11,22 @@
 
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <memory>
 
 namespace eload::test {
 
-// Records every modal box and presses its OK button.
+// Records every modal box as it is shown and presses its OK button.
 class BoxWatcher : public QObject {
     Q_OBJECT
 public:
     BoxWatcher();
+    ~BoxWatcher() override;
     QStringList texts;   // first line of every box, oldest first
     QStringList details; // the rest of its text
     QStringList take();
 
-private:
-    void dismiss();
-    QTimer timer_;
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 class LivePanel {

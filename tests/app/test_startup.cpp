@@ -14,9 +14,6 @@ using namespace eload::test;
 
 namespace {
 
-// A file that is not there; "" stands for an empty file.
-const QByteArray kMissing = QByteArray();
-
 struct StartupRig : Rig {
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("com.txt"));
@@ -24,12 +21,10 @@ struct StartupRig : Rig {
     Startup startup{ctx, [this] { clickedAt << panel.listIndex(Ctl::Combo1); }, path,
                     QStringLiteral("/opt/eload")};
 
-    void writeFile(const QByteArray& bytes)
+    explicit StartupRig(const QByteArray& file) // a null array: no file
     {
-        if (bytes.isNull()) return;
         QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        if (!file.isNull()) QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
     }
     QByteArray fileBytes()
     {
@@ -50,79 +45,57 @@ private Q_SLOTS:
         QTest::addColumn<int>("position");
         QTest::addColumn<QString>("baudText");
         QTest::addColumn<QByteArray>("written"); // by a shutdown without changes
-
-        QTest::newRow("COM3 9600")
-            << QByteArray("3\r\n9600\r\n") << "COM3" << 2 << "9600" << QByteArray("3\r\n9600\r\n");
-        QTest::newRow("0: no entry")
-            << QByteArray("0\r\n9600\r\n") << "COM0" << -1 << "9600" << QByteArray("0\r\n9600\r\n");
-        QTest::newRow("typed rate") << QByteArray("9\r\n14400\r\n") << "COM9" << 8 << "14400"
-                                    << QByteArray("9\r\n14400\r\n");
-        QTest::newRow("LF ends") << QByteArray("5\n57600\n") << "COM5" << 4 << "57600"
-                                 << QByteArray("5\r\n57600\r\n");
-        QTest::newRow("last line unended")
-            << QByteArray("1\r\n4800") << "COM1" << 0 << "4800" << QByteArray("1\r\n4800\r\n");
-        QTest::newRow("extra lines dropped") << QByteArray("2\r\n19200\r\nx\r\n") << "COM2" << 1
-                                             << "19200" << QByteArray("2\r\n19200\r\n");
-        QTest::newRow("8-bit byte kept")
-            << QByteArray("4\r\n96\xE9\r\n") << "COM4" << 3 << QString::fromLatin1("96\xE9")
-            << QByteArray("4\r\n96\xE9\r\n");
-        QTest::newRow("not a number") << QByteArray("abc\r\n9600\r\n") << "COMabc" << -1 << "9600"
-                                      << QByteArray("0\r\n9600\r\n");
-        QTest::newRow("number first")
-            << QByteArray("6x\r\n9600\r\n") << "COM6" << 5 << "9600" << QByteArray("6\r\n9600\r\n");
-        QTest::newRow("fraction rounds half to even") << QByteArray("1.5\r\n9600\r\n") << "COM1"
-                                                      << 0 << "9600" << QByteArray("1\r\n9600\r\n");
+        const auto row = [](const char* tag, QByteArray file, const char* port, int position,
+                            QString baud, QByteArray written) {
+            QTest::newRow(tag) << file << QString::fromLatin1(port) << position << baud << written;
+        };
+        row("COM3 9600", "3\r\n9600\r\n", "COM3", 2, "9600", "3\r\n9600\r\n");
+        row("0: no entry", "0\r\n9600\r\n", "COM0", -1, "9600", "0\r\n9600\r\n");
+        row("typed rate", "9\r\n14400\r\n", "COM9", 8, "14400", "9\r\n14400\r\n");
+        row("LF ends", "5\n57600\n", "COM5", 4, "57600", "5\r\n57600\r\n");
+        row("last line unended", "1\r\n4800", "COM1", 0, "4800", "1\r\n4800\r\n");
+        row("extra lines dropped", "2\r\n19200\r\nx\r\n", "COM2", 1, "19200", "2\r\n19200\r\n");
+        row("8-bit byte kept", "4\r\n96\xE9\r\n", "COM4", 3, QString::fromLatin1("96\xE9"),
+            "4\r\n96\xE9\r\n");
+        row("not a number", "abc\r\n9600\r\n", "COMabc", -1, "9600", "0\r\n9600\r\n");
+        row("half to even", "1.5\r\n9600\r\n", "COM1", 0, "9600", "1\r\n9600\r\n");
         // Where the file cannot tell: no port, and 9600 when line 2 is missing.
-        QTest::newRow("missing") << kMissing << "COM0" << -1 << "9600"
-                                 << QByteArray("0\r\n9600\r\n");
-        QTest::newRow("empty") << QByteArray("") << "COM0" << -1 << "9600"
-                               << QByteArray("0\r\n9600\r\n");
-        QTest::newRow("one line") << QByteArray("3\r\n") << "COM0" << -1 << "9600"
-                                  << QByteArray("0\r\n9600\r\n");
-        QTest::newRow("port 10") << QByteArray("10\r\n38400\r\n") << "COM0" << -1 << "38400"
-                                 << QByteArray("0\r\n38400\r\n");
-        QTest::newRow("port -1") << QByteArray("-1\r\n9600\r\n") << "COM0" << -1 << "9600"
-                                 << QByteArray("0\r\n9600\r\n");
-        QTest::newRow("huge port") << QByteArray("99999999999999999999\r\n9600\r\n") << "COM0" << -1
-                                   << "9600" << QByteArray("0\r\n9600\r\n");
+        row("missing", QByteArray(), "COM0", -1, "9600", "0\r\n9600\r\n");
+        row("empty", "", "COM0", -1, "9600", "0\r\n9600\r\n");
+        row("one line", "3\r\n", "COM0", -1, "9600", "0\r\n9600\r\n");
+        row("port 10", "10\r\n38400\r\n", "COM0", -1, "38400", "0\r\n38400\r\n");
+        row("port -1", "-1\r\n9600\r\n", "COM0", -1, "9600", "0\r\n9600\r\n");
     }
     void savedPortReachesTheLists()
     {
         QFETCH(QByteArray, file);
-        StartupRig r;
-        r.writeFile(file);
-        r.startup.Form_Load();
-
-        QFETCH(QString, portText);
         QFETCH(int, position);
-        QCOMPARE(r.panel.text(Ctl::Combo1), portText);
+        StartupRig r(file);
+        r.startup.Form_Load();
+        QTEST(r.panel.text(Ctl::Combo1), "portText");
         QCOMPARE(r.panel.listIndex(Ctl::Combo1), position);
-        // The click handler runs once, after the position is set.
-        QCOMPARE(r.clickedAt, QList<int>{position});
+        QCOMPARE(r.clickedAt, QList<int>{position}); // once, after the position is set
         QTEST(r.panel.text(Ctl::Combo2), "baudText");
         QVERIFY(r.panel.messages.isEmpty());
-
         r.startup.Form_QueryUnload();
         QTEST(r.fileBytes(), "written");
     }
 
-    void restOfStartup()
+    void restOfStartupAndWhatShutdownWrites()
     {
-        StartupRig r;
-        r.writeFile("3\r\n9600\r\n");
+        StartupRig r("3\r\n9600\r\n");
         r.panel.setEnabled(Ctl::Command4, false);
         r.state.ResumePolling = 1;
         r.state.RecordFlag = QStringLiteral("1");
         r.startup.Form_Load();
 
         QCOMPARE(r.state.AppFolder, QStringLiteral("/opt/eload"));
-        QCOMPARE(r.panel.text(Ctl::Combo3), QStringLiteral("无校验"));
-        QCOMPARE(r.panel.text(Ctl::Combo4), QStringLiteral("8"));
-        QCOMPARE(r.panel.text(Ctl::Combo5), QStringLiteral("1"));
-        QCOMPARE(r.panel.text(Ctl::Combo6), QStringLiteral("9600"));
-        for (auto [list, last] : {std::pair{Ctl::Combo_Addr0, 254}, {Ctl::Combo_Addr2, 255}}) {
-            QCOMPARE(r.panel.listCount(list), last);
-            for (int i = 0; i < last; ++i)
+        QCOMPARE(r.panel.text(Ctl::Combo3) + r.panel.text(Ctl::Combo4) + r.panel.text(Ctl::Combo5) +
+                     u'|' + r.panel.text(Ctl::Combo6),
+                 QStringLiteral("无校验81|9600"));
+        for (auto [list, count] : {std::pair{Ctl::Combo_Addr0, 254}, {Ctl::Combo_Addr2, 255}}) {
+            QCOMPARE(r.panel.listCount(list), count);
+            for (int i = 0; i < count; ++i)
                 QCOMPARE(r.panel.listItem(list, i), QString::number(i + 1));
             QCOMPARE(r.panel.text(list), QStringLiteral("1"));
         }
@@ -132,101 +105,56 @@ private Q_SLOTS:
         QCOMPARE(r.state.ResumePolling, std::int16_t(0));
         QCOMPARE(r.state.RecordFlag, QStringLiteral("0"));
         // The port stays closed and nothing runs.
-        QCOMPARE(r.panel.text(Ctl::Command1), QStringLiteral("打开串口"));
+        QVERIFY(r.port.probed.isEmpty() && r.port.openPort == 0);
         for (Timer t : {Timer::Timer1, Timer::Timer2, Timer::Timer3})
             QVERIFY(!r.panel.isTimerEnabled(t));
-        QCOMPARE(r.port.openPort, 0);
-        QVERIFY(r.port.probed.isEmpty());
-    }
 
-    void shutdownWritesTheListsAsTheyStand_data()
-    {
-        QTest::addColumn<int>("pick"); // Combo1 entry the operator picks; -1 none
-        QTest::addColumn<QString>("typedPort");
-        QTest::addColumn<QString>("baud");
-        QTest::addColumn<QByteArray>("written");
-        QTest::newRow("picked COM7") << 6 << QString() << "115200" << QByteArray("7\r\n115200\r\n");
-        QTest::newRow("port typed over") << -1 << "COM5"
-                                         << "9600" << QByteArray("0\r\n9600\r\n");
-        QTest::newRow("rate typed") << -1 << QString() << "250000" << QByteArray("3\r\n250000\r\n");
-    }
-    void shutdownWritesTheListsAsTheyStand()
-    {
-        QFETCH(int, pick);
-        QFETCH(QString, typedPort);
-        QFETCH(QString, baud);
-        StartupRig r;
-        r.writeFile("3\r\n9600\r\n");
-        r.startup.Form_Load();
-        if (pick >= 0) r.panel.pick(Ctl::Combo1, pick);
-        if (!typedPort.isNull()) r.panel.setText(Ctl::Combo1, typedPort);
-        r.panel.setText(Ctl::Combo2, baud);
+        // Shutdown writes the lists as they stand.
+        r.panel.pick(Ctl::Combo1, 6);
+        r.panel.setText(Ctl::Combo2, QStringLiteral("250000"));
         r.startup.Form_QueryUnload();
-        QTEST(r.fileBytes(), "written");
+        QCOMPARE(r.fileBytes(), QByteArray("7\r\n250000\r\n"));
+        r.panel.setText(Ctl::Combo1, QStringLiteral("COM5")); // typed: no entry selected
+        r.startup.Form_QueryUnload();
+        QCOMPARE(r.fileBytes(), QByteArray("0\r\n250000\r\n"));
     }
 
     void failingFileNeverStopsTheWindow()
     {
         // com.txt is a folder: nothing to read, nothing can be written.
-        StartupRig r;
+        StartupRig r{QByteArray()};
         QVERIFY(QDir(r.dir.path()).mkdir(QStringLiteral("com.txt")));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot read .*com.txt"));
         r.startup.Form_Load();
-        QCOMPARE(r.panel.text(Ctl::Combo1), QStringLiteral("COM0"));
-        QCOMPARE(r.panel.text(Ctl::Combo2), QStringLiteral("9600"));
+        QCOMPARE(r.panel.text(Ctl::Combo1) + r.panel.text(Ctl::Combo2), QStringLiteral("COM09600"));
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression("port settings not saved to .*com.txt"));
         r.startup.Form_QueryUnload();
         QVERIFY(r.panel.messages.isEmpty());
     }
 
-    void commandLine_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("action");
-        QTest::addColumn<QStringList>("qtArgs");
-        QTest::addColumn<QString>("com3"); // device behind COM3 afterwards
-        QTest::addColumn<bool>("bad");
-        const auto run = int(Options::Action::Run);
-        QTest::newRow("nothing") << QStringList{} << run << QStringList{} << "/dev/ttyUSB2"
-                                 << false;
-        QTest::newRow("help") << QStringList{"--help"} << int(Options::Action::Help)
-                              << QStringList{} << "/dev/ttyUSB2" << false;
-        QTest::newRow("version") << QStringList{"--version"} << int(Options::Action::Version)
-                                 << QStringList{} << "/dev/ttyUSB2" << false;
-        QTest::newRow("com, Qt's options kept")
-            << QStringList{"-platform", "offscreen", "--com", "3=/dev/pts/7", "-style", "fusion"}
-            << run << QStringList{"-platform", "offscreen", "-style", "fusion"} << "/dev/pts/7"
-            << false;
-        QTest::newRow("com=, last wins") << QStringList{"--com=3=/dev/a", "--com", "3=/dev/b"}
-                                         << run << QStringList{} << "/dev/b" << false;
-        QTest::newRow("port 10") << QStringList{"--com", "10=/dev/x"} << run << QStringList{} << ""
-                                 << true;
-        QTest::newRow("no path") << QStringList{"--com", "3="} << run << QStringList{} << ""
-                                 << true;
-        QTest::newRow("no value") << QStringList{"--com"} << run << QStringList{} << "" << true;
-    }
     void commandLine()
     {
-        QFETCH(QStringList, args);
-        std::vector<QByteArray> bytes{"eload-panel"};
-        for (const QString& a : args)
-            bytes.push_back(a.toLocal8Bit());
-        std::vector<char*> argv;
-        for (QByteArray& b : bytes)
-            argv.push_back(b.data());
-
-        const ParsedOptions parsed = parseOptions(int(argv.size()), argv.data(), PortMap());
-        QFETCH(bool, bad);
-        QCOMPARE(!parsed.error.isEmpty(), bad);
-        if (bad) return;
-        QTEST(int(parsed.options.action), "action");
-        QStringList qtArgs;
-        for (std::size_t i = 1; i < parsed.options.qtArguments.size(); ++i)
-            qtArgs << QString::fromLocal8Bit(parsed.options.qtArguments[i]);
-        QTEST(qtArgs, "qtArgs");
-        QCOMPARE(parsed.options.qtArguments.front(), argv.front());
-        QTEST(parsed.options.ports.pathOf(3), "com3");
+        // --help and --version are run as a program by CTest; here the rest.
+        const auto parse = [](QList<QByteArray> args) {
+            args.prepend("eload-panel");
+            std::vector<char*> argv;
+            for (QByteArray& a : args)
+                argv.push_back(a.data());
+            const ParsedOptions p = parseOptions(int(argv.size()), argv.data(), PortMap());
+            QStringList qt;
+            for (std::size_t i = 1; i < p.options.qtArguments.size(); ++i)
+                qt << QString::fromLocal8Bit(p.options.qtArguments[i]);
+            return p.error.isEmpty() ? qt.join(u' ') + u'|' + p.options.ports.pathOf(3)
+                                     : QStringLiteral("refused");
+        };
+        QCOMPARE(parse({}), QStringLiteral("|/dev/ttyUSB2"));
+        QCOMPARE(parse({"-platform", "offscreen", "--com", "3=/dev/pts/7", "-style", "fusion"}),
+                 QStringLiteral("-platform offscreen -style fusion|/dev/pts/7"));
+        QCOMPARE(parse({"--com=3=/dev/a", "--com", "3=/dev/b"}), QStringLiteral("|/dev/b"));
+        for (const QList<QByteArray>& bad :
+             {QList<QByteArray>{"--com", "10=/dev/x"}, {"--com", "3="}, {"--com"}})
+            QCOMPARE(parse(bad), QStringLiteral("refused"));
     }
 };
 

@@ -9,10 +9,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -20,7 +21,6 @@
 #include <unistd.h>
 
 using namespace eload;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -40,6 +40,7 @@ Figures periods(const std::vector<sim::RequestRecord>& requests, double cpuSecon
         const double ms =
             std::chrono::duration<double, std::milli>(requests[i].at - requests[i - 1].at).count();
         period.push_back(ms);
+        if (std::getenv("BENCH_POLL_TRACE")) std::fprintf(stderr, "%.2f\n", ms);
         deviation.push_back(std::fabs(ms - 500.0));
     }
     Figures f;
@@ -74,12 +75,18 @@ double processCpuSeconds(qint64 pid)
            double(sysconf(_SC_CLK_TCK));
 }
 
+// Runs the event loop as the program's own does (QTest::qWait would sleep
+// 10 ms at a time between passes, and the panel's timers with it).
 bool waitFor(sim::Simulator& module, std::size_t count, int timeoutMs)
 {
-    QElapsedTimer t;
-    t.start();
-    while (module.requests().size() < count && t.elapsed() < timeoutMs)
-        QTest::qWait(50);
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (module.requests().size() >= count) loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start(250);
+    loop.exec();
     return module.requests().size() >= count;
 }
 

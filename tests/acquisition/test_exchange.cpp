@@ -135,42 +135,6 @@ private Q_SLOTS:
         QCOMPARE(x.panel.text(Ctl::AI_SHOW0).isEmpty(), !isRead);
     }
 
-    void replyInPiecesIsJoined()
-    {
-        Exchange x;
-        x.openPort();
-        x.polling.Timer2_Timer();
-        const QByteArray reply = readReply(1, someRegisters());
-        x.arrive(reply.left(10));
-        x.arrive(QByteArray()); // an event with nothing waiting appends nothing
-        x.arrive(reply.mid(10, 20));
-        x.arrive(reply.mid(30));
-        QCOMPARE(x.state.ReceiveHex.size(), 123);
-        x.check.Timer1_Timer();
-        QCOMPARE(x.panel.text(Ctl::Message_Show), texts::kReplyGood);
-        QCOMPARE(x.panel.text(Ctl::AI_SHOW1), QStringLiteral("12.10V"));
-    }
-
-    void lateBytesAreKeptButNeverJudged()
-    {
-        Exchange x;
-        x.openPort();
-        x.startAcquisition();
-        x.polling.Timer2_Timer();
-        const QByteArray reply = readReply(1, someRegisters());
-        x.arrive(reply.left(20));
-        x.check.Timer1_Timer();
-        QCOMPARE(x.panel.text(Ctl::Message_Show), texts::kReplyBad);
-        x.arrive(reply.mid(20));
-        QCOMPARE(x.state.ReceiveHex, modbus::hexText(reply));
-        QCOMPARE(x.panel.text(Ctl::AI_SHOW0), QString());
-        // A failed poll leaves acquisition running; the next one empties the text.
-        QCOMPARE(x.panel.text(Ctl::Command_OK3), texts::kStop);
-        x.polling.Timer2_Timer();
-        QCOMPARE(x.state.ReceiveHex, QString());
-        QCOMPARE(x.port.written.size(), 2);
-    }
-
     void babblingLineDoesNotGrowWithoutEnd()
     {
         Exchange x;
@@ -178,42 +142,32 @@ private Q_SLOTS:
         for (int i = 0; i < 1000; ++i)
             x.arrive(QByteArray(100, '\x01'));
         QVERIFY(x.state.ReceiveHex.size() < 1000);
-        x.check.Timer1_Timer();
-        QCOMPARE(x.panel.text(Ctl::Message_Show), texts::kReplyBad);
     }
 
-    void pausedPollingResumesOnEitherOutcome_data()
+    void pendingResume_data()
     {
         QTest::addColumn<bool>("goodReply");
-        QTest::newRow("good reply") << true;
-        QTest::newRow("no reply") << false;
+        QTest::addColumn<bool>("stoppedMeanwhile");
+        QTest::newRow("good reply") << true << false;
+        QTest::newRow("no reply") << false << false;
+        QTest::newRow("stopped meanwhile") << true << true; // a stop cancels the resume
     }
-    void pausedPollingResumesOnEitherOutcome()
+    void pendingResume()
     {
         QFETCH(bool, goodReply);
+        QFETCH(bool, stoppedMeanwhile);
         Exchange x;
         x.startAcquisition();
         x.state.ResumePolling = 1;
         x.panel.setTimerEnabled(Timer::Timer2, false);
-        x.state.SendHex = modbus::hexText(withCrc(QByteArray::fromHex("010600110001")));
-        if (goodReply) x.arrive(withCrc(QByteArray::fromHex("010600110001")));
+        const QByteArray echo = withCrc(QByteArray::fromHex("010600110001"));
+        x.state.SendHex = modbus::hexText(echo);
+        if (goodReply) x.arrive(echo);
+        if (stoppedMeanwhile) x.polling.Command_OK3_Click();
         x.check.Timer1_Timer();
-        QVERIFY(x.panel.isTimerEnabled(Timer::Timer2));
+        QCOMPARE(x.panel.isTimerEnabled(Timer::Timer2), !stoppedMeanwhile);
+        QCOMPARE(x.panel.text(Ctl::Command_OK3), stoppedMeanwhile ? texts::kAcquire : texts::kStop);
         QCOMPARE(x.state.ResumePolling, 0);
-        QCOMPARE(x.panel.text(Ctl::Command_OK3), texts::kStop);
-    }
-
-    void stopCancelsAPendingResume()
-    {
-        Exchange x;
-        x.state.RecordFlag = QStringLiteral("0");
-        x.startAcquisition();
-        x.state.ResumePolling = 1;
-        x.panel.setTimerEnabled(Timer::Timer2, false);
-        x.polling.Command_OK3_Click();
-        x.check.Timer1_Timer();
-        QVERIFY(!x.panel.isTimerEnabled(Timer::Timer2));
-        QCOMPARE(x.panel.text(Ctl::Command_OK3), texts::kAcquire);
     }
 
     void startAndStop_data()

@@ -12,13 +12,13 @@ PortMap PortMap::fromEnvironment(const QProcessEnvironment& env)
     return map;
 }
 
-bool PortMap::addArgument(const QString& spec)
+bool PortMap::addArgument(const QString& argument)
 {
-    const qsizetype eq = spec.indexOf(u'=');
+    const qsizetype eq = argument.indexOf(u'=');
     if (eq <= 0) return false;
     bool ok = false;
-    const int port = spec.left(eq).toInt(&ok);
-    const QString path = spec.mid(eq + 1);
+    const int port = argument.left(eq).toInt(&ok);
+    const QString path = argument.mid(eq + 1);
     if (!ok || port < 1 || port > 9 || path.isEmpty()) return false;
     set(port, path);
     return true;

@@ -16,7 +16,7 @@ public:
     fromEnvironment(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
 
     // "N=PATH" as given to --com; false when N is no port 1..9 or PATH is empty.
-    bool addArgument(const QString& spec);
+    bool addArgument(const QString& argument);
     void set(int port, const QString& path);
 
     // Device behind COMn; empty for port numbers outside 1..9.

@@ -208,12 +208,8 @@ private Q_SLOTS:
         QTest::newRow("to the Slave ID")
             << true << "1"
             << "5" << withCrc(QByteArray::fromHex("050300000012")) << QString();
-        QTest::newRow("port closed") << false << "1"
-                                     << "1" << QByteArray() << texts::kOpenPortFirst;
         QTest::newRow("new address empty") << true << ""
                                            << "5" << QByteArray() << texts::kBadParameter;
-        QTest::newRow("slave not a number") << true << "1"
-                                            << "x" << QByteArray() << texts::kBadParameter;
     }
     void refreshTick()
     {

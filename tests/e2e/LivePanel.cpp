@@ -18,22 +18,12 @@ bool BoxWatcher::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Show) {
         if (auto* box = qobject_cast<QMessageBox*>(watched)) {
-            const QString all = box->text();
-            texts << all.section(u'\n', 0, 0);
-            details << all.section(u'\n', 1);
+            texts << box->text().section(u'\n', 0, 0);
             // Pressed once its own event loop runs, as a person would.
             QTimer::singleShot(0, box, &QMessageBox::accept);
         }
     }
     return false;
-}
-
-QStringList BoxWatcher::take()
-{
-    QStringList t = texts;
-    texts.clear();
-    details.clear();
-    return t;
 }
 
 namespace {

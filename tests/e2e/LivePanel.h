@@ -21,9 +21,7 @@ class BoxWatcher : public QObject {
 public:
     BoxWatcher();
     ~BoxWatcher() override;
-    QStringList texts;   // first line of every box, oldest first
-    QStringList details; // the rest of its text
-    QStringList take();
+    QStringList texts; // first line of every box, oldest first
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

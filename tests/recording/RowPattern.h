@@ -8,6 +8,7 @@
 
 namespace eload::test {
 
+// AI_SHOW(0,1,2,7,5,3,4) with their units, then Label17(0,1,2), for poll `n`.
 inline QStringList valueTextsFor(int n)
 {
     const auto two = [](int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
@@ -23,18 +24,16 @@ inline QStringList valueTextsFor(int n)
             two(n % 60)};
 }
 
-// The window as the decoder leaves it for poll `n`.
 inline void showValuesFor(Panel& panel, int n)
 {
     const QStringList v = valueTextsFor(n);
-    const Ctl controls[] = {Ctl::AI_SHOW0,  Ctl::AI_SHOW1, Ctl::AI_SHOW2, Ctl::AI_SHOW7,
-                            Ctl::AI_SHOW5,  Ctl::AI_SHOW3, Ctl::AI_SHOW4, Ctl::Label17_0,
-                            Ctl::Label17_1, Ctl::Label17_2};
-    for (int i = 0; i < v.size(); ++i)
-        panel.setText(controls[i], v[i]);
+    int i = 0;
+    for (Ctl c : {Ctl::AI_SHOW0, Ctl::AI_SHOW1, Ctl::AI_SHOW2, Ctl::AI_SHOW7, Ctl::AI_SHOW5,
+                  Ctl::AI_SHOW3, Ctl::AI_SHOW4, Ctl::Label17_0, Ctl::Label17_1, Ctl::Label17_2})
+        panel.setText(c, v[i++]);
 }
 
-// Columns 3 to 10 of that poll's row: AI_SHOW(0,1,2,7,5,3,4), then the discharge time.
+// Columns 3 to 10 of that poll's row.
 inline QStringList rowTextsFor(int n)
 {
     const QStringList v = valueTextsFor(n);

@@ -1,6 +1,5 @@
 #pragma once
-// Workbooks read back by an independent reader (openpyxl under Debian's
-// python3), so that the tests check the file, not our own idea of it.
+// Workbooks read back by openpyxl (Debian's python3): the file, not our idea of it.
 
 #include <QList>
 #include <QStringList>
@@ -13,7 +12,6 @@ namespace eload::test {
 using SheetRow = QList<QVariant>;
 
 struct ReadWorkbook {
-    QStringList sheets;
     int count = 0;        // rows in the first sheet
     QList<SheetRow> head; // all rows, or the first `edge`
     QList<SheetRow> tail; // the last `edge` rows when `edge` was given
@@ -21,8 +19,5 @@ struct ReadWorkbook {
 
 // nullopt (with a test warning) when the reader fails.
 std::optional<ReadWorkbook> readWorkbook(const QString& path, int edge = 0);
-
-// The row as the recorder writes it: number, then the nine texts.
-SheetRow sheetRow(int number, const QStringList& texts);
 
 } // namespace eload::test

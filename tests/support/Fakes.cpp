@@ -32,16 +32,4 @@ QByteArray FakeSerialDevice::readAll()
     return b;
 }
 
-void FakeSerialDevice::receive(const QByteArray& bytes)
-{
-    pending.append(bytes);
-    if (listener) listener->dataReceived();
-}
-
-void FakeSerialDevice::fail(const SerialError& e)
-{
-    openPort = 0;
-    if (listener) listener->lineFailed(e);
-}
-
 } // namespace eload::test

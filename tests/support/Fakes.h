@@ -21,11 +21,6 @@ public:
     void write(const QByteArray& frame) override { written.append(frame); }
     QByteArray readAll() override;
 
-    // Bytes arriving from the module: kept and one receive event raised.
-    void receive(const QByteArray& bytes);
-    // The line going away, as the device would report it.
-    void fail(const SerialError& e);
-
     Listener* listener = nullptr;
     QMap<int, SerialError> probeErrors; // port -> failure of the probe
     std::optional<SerialError> openError;

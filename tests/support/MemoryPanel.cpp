@@ -51,9 +51,8 @@ void MemoryPanel::setListIndex(Ctl c, int index)
 int MemoryPanel::listCount(Ctl c) const { return int(controls_.at(c).items.size()); }
 QString MemoryPanel::listItem(Ctl c, int index) const { return controls_.at(c).items.value(index); }
 void MemoryPanel::addItem(Ctl c, const QString& s) { controls_.at(c).items.append(s); }
-void MemoryPanel::setMaxLength(Ctl c, int length) { controls_.at(c).maxLength = length; }
+void MemoryPanel::setMaxLength(Ctl, int) {} // typing is the window's; nothing types here
 void MemoryPanel::setToolTip(Ctl c, const QString& s) { controls_.at(c).toolTip = s; }
-int MemoryPanel::maxLength(Ctl c) const { return controls_.at(c).maxLength; }
 QString MemoryPanel::toolTip(Ctl c) const { return controls_.at(c).toolTip; }
 
 bool MemoryPanel::isTimerEnabled(Timer t) const { return running_.count(t) != 0; }

@@ -34,7 +34,6 @@ public:
     // What the operator would see and do.
     QStringList messages; // every box shown, oldest first
     QStringList details;  // their detail lines
-    int maxLength(Ctl c) const;
     QString toolTip(Ctl c) const;
     // The operator picks entry `index`: the text follows, no handler runs.
     void pick(Ctl c, int index);
@@ -48,7 +47,6 @@ private:
         int index = -1;
         bool enabled = true;
         Rgb back{};
-        int maxLength = 0;
         QString toolTip;
     };
     std::map<Ctl, State> controls_;

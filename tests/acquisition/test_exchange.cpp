@@ -170,33 +170,6 @@ private Q_SLOTS:
         QCOMPARE(x.state.ResumePolling, 0);
     }
 
-    void startAndStop_data()
-    {
-        QTest::addColumn<QString>("recordFlag");
-        QTest::addColumn<QString>("record");
-        QTest::newRow("no recording") << "0" << texts::kRecord;
-        QTest::newRow("recording") << "1" << texts::kSave;
-    }
-    void startAndStop()
-    {
-        QFETCH(QString, recordFlag);
-        QFETCH(QString, record);
-        Exchange x;
-        // Starting needs neither port nor address; nothing goes out yet.
-        x.polling.Command_OK3_Click();
-        QVERIFY(x.panel.isTimerEnabled(Timer::Timer2));
-        QVERIFY(x.port.written.isEmpty());
-        x.state.RecordFlag = recordFlag;
-        if (recordFlag == "1") {
-            x.panel.setText(Ctl::Command6, texts::kRecording);
-            x.panel.setEnabled(Ctl::Command6, false);
-        }
-        x.polling.Command_OK3_Click();
-        QVERIFY(!x.panel.isTimerEnabled(Timer::Timer2));
-        QCOMPARE(x.panel.text(Ctl::Command_OK3), texts::kAcquire);
-        QVERIFY(x.panel.isEnabled(Ctl::Command6));
-        QCOMPARE(x.panel.text(Ctl::Command6), record);
-    }
 
     void refreshTick_data()
     {

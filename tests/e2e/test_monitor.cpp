@@ -174,7 +174,7 @@ private Q_SLOTS:
         const double before = cpuSeconds();
         QTest::qWait(2000);
         const double used = cpuSeconds() - before;
-        QVERIFY2(used < 0.2, qPrintable(QStringLiteral("%1 s of CPU in 2 s").arg(used)));
+        QVERIFY2(used < 0.1, qPrintable(QStringLiteral("%1 s of CPU in 2 s").arg(used)));
         QCOMPARE(panel.boxes.texts, QStringList{texts::kPortLost}); // one box only
     }
 };

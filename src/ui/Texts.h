@@ -54,16 +54,16 @@ inline const QString kReplyGood = QStringLiteral("通讯数据正常！");
 inline const QString kReplyBad = QStringLiteral("通讯数据错误！");
 
 // Recording: row 1 of every workbook, columns 1 to 10
-inline const QStringList kRecordHeader = {
-    QStringLiteral("序号"), QStringLiteral("时间"), QStringLiteral("电流"), QStringLiteral("电压"),
-    QStringLiteral("功率"), QStringLiteral("温度"), QStringLiteral("内阻"), QStringLiteral("容量"),
-    QStringLiteral("能量"), QStringLiteral("放电时间")};
+inline const QStringList kRecordHeader = {QStringLiteral("序号"), QStringLiteral("时间"),
+                                          QStringLiteral("电流"), QStringLiteral("电压"),
+                                          QStringLiteral("功率"), QStringLiteral("温度"),
+                                          QStringLiteral("内阻"), QStringLiteral("容量"),
+                                          QStringLiteral("能量"), QStringLiteral("放电时间")};
 // Recording boxes; their detail line names the file and the cause
 inline const QString kRecordSaveFailed = QStringLiteral("记录保存失败！");
 inline const QString kRecordStartFailed = QStringLiteral("无法创建记录文件！");
 inline const QString kRecordWriteFailed = QStringLiteral("记录写入失败！");
-inline const QString kRecordRowsKept =
-    QStringLiteral("记录数据已保留，排除原因后请再按“保 存”。");
+inline const QString kRecordRowsKept = QStringLiteral("记录数据已保留，排除原因后请再按“保 存”。");
 inline const QString kRecordRowsKeptForStart =
     QStringLiteral("记录数据已保留，下次启动时自动保存。");
 inline const QString kRecordRowsHeld = QStringLiteral("记录数据暂存在内存中，空间恢复后自动写入。");

@@ -170,7 +170,6 @@ private Q_SLOTS:
         QCOMPARE(x.state.ResumePolling, 0);
     }
 
-
     void refreshTick_data()
     {
         QTest::addColumn<bool>("portOpen");

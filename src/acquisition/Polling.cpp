@@ -10,19 +10,6 @@
 
 namespace eload {
 
-using modbus::Refusal;
-
-namespace {
-
-std::variant<QByteArray, Refusal> measurementPollTo(const Context& ctx)
-{
-    const auto slave = modbus::slaveAddress(ctx);
-    if (const auto* refusal = std::get_if<Refusal>(&slave)) return *refusal;
-    return modbus::measurementPoll(std::get<std::uint8_t>(slave));
-}
-
-} // namespace
-
 Polling::Polling(Context& ctx) : ctx_(ctx) {}
 
 void Polling::Command_OK3_Click()
@@ -46,7 +33,7 @@ void Polling::Timer2_Timer()
     poll.acquisition = modbus::AcquisitionEffect::None;
     poll.addressCheck = modbus::AddressCheck::SlaveIdBox;
     poll.pauseAfterWrite = false;
-    poll.build = [this] { return measurementPollTo(ctx_); };
+    poll.build = [this] { return modbus::toSlave(ctx_, modbus::measurementPoll); };
     modbus::sendRequest(ctx_, poll);
 }
 
@@ -59,7 +46,7 @@ void Polling::Timer3_Timer()
     modbus::Request refresh;
     refresh.acquisition = modbus::AcquisitionEffect::Stop;
     refresh.addressCheck = modbus::AddressCheck::NewAddressBox;
-    refresh.build = [this] { return measurementPollTo(ctx_); };
+    refresh.build = [this] { return modbus::toSlave(ctx_, modbus::measurementPoll); };
     modbus::sendRequest(ctx_, refresh);
 }
 

@@ -17,14 +17,7 @@ namespace {
 using modbus::AcquisitionEffect;
 using modbus::Refusal;
 using Built = std::variant<QByteArray, Refusal>;
-
-// A frame for the "Slave ID" address, or the refusal of that box's text.
-template <typename Frame> Built toSlave(const Context& ctx, Frame frame)
-{
-    auto slave = modbus::slaveAddress(ctx);
-    if (auto* refusal = std::get_if<Refusal>(&slave)) return *refusal;
-    return frame(std::get<std::uint8_t>(slave));
-}
+using modbus::toSlave;
 
 modbus::Request request(AcquisitionEffect effect, std::function<Built()> build)
 {

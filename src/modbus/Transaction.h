@@ -53,5 +53,13 @@ bool sendRequest(Context& ctx, const Request& request);
 // "Slave ID" box; a text that is no address 0..255 refuses.
 std::variant<std::uint8_t, Refusal> slaveAddress(const Context& ctx);
 
+// The bytes `frame` builds for the Slave ID, or that box's refusal.
+template <typename Frame> std::variant<QByteArray, Refusal> toSlave(const Context& ctx, Frame frame)
+{
+    const auto slave = slaveAddress(ctx);
+    if (const auto* refusal = std::get_if<Refusal>(&slave)) return *refusal;
+    return frame(std::get<std::uint8_t>(slave));
+}
+
 } // namespace modbus
 } // namespace eload

@@ -47,48 +47,59 @@ std::array<std::uint16_t, 18> someRegisters()
 class ExchangeTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void pollingTickSendsTheReadAtOnce()
+    // The polling tick (Timer2) and the refresh tick (Timer3): what goes out,
+    // which box refuses, and the acquisition each leaves.
+    void ticks_data()
     {
-        Exchange x;
-        x.openPort();
-        x.panel.setText(Ctl::Message_Show, QStringLiteral("old"));
-        x.panel.setText(Ctl::Text2, QStringLiteral("old"));
-        x.polling.Timer2_Timer();
-        QCOMPARE(x.port.written, QByteArrayList{QByteArray::fromHex("010300000012C5C7")});
-        QCOMPARE(x.state.SendHex, QStringLiteral("01 03 00 00 00 12 C5 C7 "));
-        QCOMPARE(x.panel.text(Ctl::Text1_0), x.state.SendHex);
-        QCOMPARE(x.panel.text(Ctl::Text2), QString());
-        QCOMPARE(x.panel.text(Ctl::Message_Show), QString());
-        QVERIFY(x.panel.isTimerEnabled(Timer::Timer1));
-        QVERIFY(x.clock.pauses.isEmpty()); // the tick does not pause
-    }
-
-    void pollingTickRefusals_data()
-    {
+        QTest::addColumn<bool>("refresh");
         QTest::addColumn<bool>("portOpen");
+        QTest::addColumn<QString>("newAddress");
         QTest::addColumn<QString>("slaveId");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("port closed") << false << "1" << texts::kOpenPortFirst;
-        QTest::newRow("slave empty") << true << "" << texts::kAddressNotSet;
-        QTest::newRow("slave letters") << true << "abc" << texts::kBadParameter;
-        QTest::newRow("slave 256") << true << "256" << texts::kBadParameter;
-        QTest::newRow("slave negative") << true << "-1" << texts::kBadParameter;
+        QTest::addColumn<QString>("outcome"); // hex text sent, or the box shown
+        const QString bad = texts::kBadParameter;
+        const auto row = [](const char* name, bool refresh, bool open, const char* newAddress,
+                            const char* slave, const QString& outcome) {
+            QTest::newRow(name) << refresh << open << QString(newAddress) << QString(slave)
+                                << outcome;
+        };
+        row("poll", false, true, "1", "1", "01 03 00 00 00 12 C5 C7 ");
+        row("poll, port closed", false, false, "1", "1", texts::kOpenPortFirst);
+        row("poll, slave empty", false, true, "1", "", texts::kAddressNotSet);
+        row("poll, slave letters", false, true, "1", "abc", bad);
+        row("poll, slave 256", false, true, "1", "256", bad);
+        row("poll, slave -1", false, true, "1", "-1", bad);
+        row("refresh to the Slave ID", true, true, "1", "5",
+            modbus::hexText(withCrc(QByteArray::fromHex("050300000012"))));
+        row("refresh, new address empty", true, true, "", "5", bad);
     }
-    void pollingTickRefusals()
+    void ticks()
     {
+        QFETCH(bool, refresh);
         QFETCH(bool, portOpen);
+        QFETCH(QString, newAddress);
         QFETCH(QString, slaveId);
-        QFETCH(QString, message);
+        QFETCH(QString, outcome);
         Exchange x;
         if (portOpen) x.openPort();
+        x.panel.setText(Ctl::Combo_Addr0, newAddress);
         x.panel.setText(Ctl::Combo_Addr2, slaveId);
+        x.panel.setText(Ctl::Text2, QStringLiteral("old"));
         x.startAcquisition();
-        x.polling.Timer2_Timer();
-        QCOMPARE(x.panel.takeMessages(), QStringList{message});
-        QVERIFY(x.port.written.isEmpty());
-        QCOMPARE(x.panel.text(Ctl::Command_OK3), texts::kAcquire);
-        QVERIFY(!x.panel.isTimerEnabled(Timer::Timer2));
-        QVERIFY(!x.panel.isTimerEnabled(Timer::Timer1));
+        x.panel.setTimerEnabled(Timer::Timer3, refresh);
+        refresh ? x.polling.Timer3_Timer() : x.polling.Timer2_Timer();
+
+        const bool sent = !x.port.written.isEmpty();
+        QCOMPARE(x.port.written.size() + x.panel.messages.size(), 1);
+        QCOMPARE(sent ? modbus::hexText(x.port.written.value(0)) : x.panel.takeMessages().join(""),
+                 outcome);
+        QCOMPARE(x.panel.text(Ctl::Text1_0), sent ? outcome : QString());
+        QCOMPARE(x.panel.text(Ctl::Text2), QString());
+        QCOMPARE(x.panel.isTimerEnabled(Timer::Timer1), sent);
+        // Only the refresh pauses; a refused poll and any refresh stop acquisition.
+        QCOMPARE(x.clock.pauses, refresh && sent ? QList<int>{100} : QList<int>{});
+        QCOMPARE(x.panel.text(Ctl::Command_OK3), sent && !refresh ? texts::kStop : texts::kAcquire);
+        QCOMPARE(x.panel.isTimerEnabled(Timer::Timer2), sent && !refresh);
+        QVERIFY(!x.panel.isTimerEnabled(Timer::Timer3));
     }
 
     void replyCheck_data()
@@ -168,42 +179,6 @@ private Q_SLOTS:
         QCOMPARE(x.panel.isTimerEnabled(Timer::Timer2), !stoppedMeanwhile);
         QCOMPARE(x.panel.text(Ctl::Command_OK3), stoppedMeanwhile ? texts::kAcquire : texts::kStop);
         QCOMPARE(x.state.ResumePolling, 0);
-    }
-
-    void refreshTick_data()
-    {
-        QTest::addColumn<bool>("portOpen");
-        QTest::addColumn<QString>("newAddress");
-        QTest::addColumn<QString>("slaveId");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("to the Slave ID")
-            << true << "1"
-            << "5" << withCrc(QByteArray::fromHex("050300000012")) << QString();
-        QTest::newRow("new address empty") << true << ""
-                                           << "5" << QByteArray() << texts::kBadParameter;
-    }
-    void refreshTick()
-    {
-        QFETCH(bool, portOpen);
-        QFETCH(QString, newAddress);
-        QFETCH(QString, slaveId);
-        QFETCH(QByteArray, sent);
-        QFETCH(QString, message);
-        Exchange x;
-        if (portOpen) x.openPort();
-        x.panel.setText(Ctl::Combo_Addr0, newAddress);
-        x.panel.setText(Ctl::Combo_Addr2, slaveId);
-        x.startAcquisition();
-        x.panel.setTimerEnabled(Timer::Timer3, true);
-        x.polling.Timer3_Timer();
-        QCOMPARE(x.port.written, sent.isEmpty() ? QByteArrayList{} : QByteArrayList{sent});
-        QCOMPARE(x.panel.takeMessages(), message.isEmpty() ? QStringList{} : QStringList{message});
-        QVERIFY(!x.panel.isTimerEnabled(Timer::Timer3));
-        QVERIFY(!x.panel.isTimerEnabled(Timer::Timer2));
-        QCOMPARE(x.panel.text(Ctl::Command_OK3), texts::kAcquire);
-        QCOMPARE(x.clock.pauses, sent.isEmpty() ? QList<int>{} : QList<int>{100});
-        QCOMPARE(x.panel.isTimerEnabled(Timer::Timer1), !sent.isEmpty());
     }
 };
 

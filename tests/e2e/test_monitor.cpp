@@ -20,13 +20,14 @@ struct Line {
     sim::Simulator module;
     QString path;
 
-    explicit Line(sim::Options options = {}) : module(makeOptions(options))
+    Line() : module(heldRegisters())
     {
         auto started = module.start();
         if (auto* p = std::get_if<std::string>(&started)) path = QString::fromStdString(*p);
     }
-    static sim::Options makeOptions(sim::Options o)
+    static sim::Options heldRegisters()
     {
+        sim::Options o;
         o.model.running = false; // registers hold what the test sets
         return o;
     }
@@ -76,33 +77,34 @@ private Q_SLOTS:
         QVERIFY(panel.boxes.texts.isEmpty());
     }
 
-    void faultyRepliesNeverBecomeValues_data()
+    void repliesFromAFaultyLine_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("no reply") << int(sim::Fault::Kind::Silent);
-        QTest::newRow("late reply") << int(sim::Fault::Kind::Late);
-        QTest::newRow("wrong address") << int(sim::Fault::Kind::OtherAddress);
-        QTest::newRow("wrong crc") << int(sim::Fault::Kind::WrongCrc);
-        QTest::newRow("bytes missing") << int(sim::Fault::Kind::MissingBytes);
-        QTest::newRow("exception") << int(sim::Fault::Kind::Exception);
+        QTest::addColumn<sim::Fault>("fault");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("no reply") << sim::Fault::silent() << false;
+        QTest::newRow("late reply") << sim::Fault::late(400) << false; // past the 160 ms window
+        QTest::newRow("wrong address") << sim::Fault::otherAddress(2) << false;
+        QTest::newRow("wrong crc") << sim::Fault::wrongCrc() << false;
+        QTest::newRow("bytes missing") << sim::Fault::missingBytes(1) << false;
+        QTest::newRow("exception") << sim::Fault::exception(4) << false;
+        QTest::newRow("in pieces") << sim::Fault::split(3, 15) << true;
     }
-    void faultyRepliesNeverBecomeValues()
+    void repliesFromAFaultyLine()
     {
-        QFETCH(int, kind);
+        QFETCH(sim::Fault, fault);
+        QFETCH(bool, accepted);
         Line line;
         line.setRegisters(kRegisters);
         LivePanel panel(line.path);
         panel.openAndAcquire();
         QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW0), QStringLiteral("1.25A"), kWaitMs);
 
-        sim::Fault fault{sim::Fault::Kind(kind), 0, 0};
-        if (fault.kind == sim::Fault::Kind::Late)
-            fault.amount = 400; // past the 160 ms reply window
-        if (fault.kind == sim::Fault::Kind::OtherAddress) fault.amount = 2;
-        if (fault.kind == sim::Fault::Kind::MissingBytes) fault.amount = 1;
-        if (fault.kind == sim::Fault::Kind::Exception) fault.amount = 4;
         line.module.failAlways(fault);
         line.module.setReg(0, 999);
+        if (accepted) {
+            QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW0), QStringLiteral("9.99A"), kWaitMs);
+            return;
+        }
         const std::size_t seen = line.module.requests().size();
         QTRY_VERIFY_WITH_TIMEOUT(line.module.requests().size() >= seen + 4, kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::Message_Show), texts::kReplyBad, kWaitMs);
@@ -113,17 +115,6 @@ private Q_SLOTS:
         line.module.clearFaults();
         QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW0), QStringLiteral("9.99A"), kWaitMs);
         QVERIFY(panel.boxes.texts.isEmpty());
-    }
-
-    void replyInPiecesIsAccepted()
-    {
-        Line line;
-        line.setRegisters(kRegisters);
-        line.module.failAlways(sim::Fault::split(3, 15));
-        LivePanel panel(line.path);
-        panel.openAndAcquire();
-        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::AI_SHOW0), QStringLiteral("1.25A"), kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(panel.text(Ctl::Message_Show), texts::kReplyGood, kWaitMs);
     }
 
     void wrongBaudRateShowsAsNoReply()

@@ -12,21 +12,15 @@ using namespace eload::modbus;
 class FramesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void crcCheckValue()
+    void crc()
     {
-        // CRC-16/MODBUS check value over "123456789".
+        // CRC-16/MODBUS check value over "123456789", low byte first on the wire.
         QCOMPARE(crc16(QByteArray("123456789")), std::uint16_t(0x4B37));
-        const QByteArray frame = CRC16(QByteArray("123456789"), 8);
-        QCOMPARE(frame.right(2), QByteArray("\x37\x4B"));
-    }
-
-    void crcIgnoresBytesBeyondLast()
-    {
-        QByteArray buf = QByteArray::fromHex("010300000012FFFF");
-        const QByteArray frame = CRC16(buf, 5);
-        QCOMPARE(frame, QByteArray::fromHex("010300000012C5C7"));
-        QCOMPARE(buf, QByteArray::fromHex("010300000012FFFF")); // input unchanged
-        QVERIFY(crcMatches(frame));
+        QCOMPARE(CRC16(QByteArray("123456789"), 8).right(2), QByteArray("\x37\x4B"));
+        // Bytes beyond `last` are ignored and the input is left alone.
+        const QByteArray buf = QByteArray::fromHex("010300000012FFFF");
+        QCOMPARE(CRC16(buf, 5), QByteArray::fromHex("010300000012C5C7"));
+        QVERIFY(crcMatches(QByteArray::fromHex("010300000012C5C7")));
         QVERIFY(!crcMatches(QByteArray::fromHex("010300000012C5C8")));
         QVERIFY(!crcMatches(QByteArray::fromHex("01")));
     }
@@ -58,10 +52,7 @@ private Q_SLOTS:
     void hexTextDigits()
     {
         QCOMPARE(hexText(QByteArray::fromHex("0AFF00")), QStringLiteral("0A FF 00 "));
-        QCOMPARE(bytesOfHexText(QStringLiteral("0A FF ")), QByteArray::fromHex("0AFF"));
-        QVERIFY(!bytesOfHexText(QStringLiteral("0a "))); // lower case is not ours
-        QVERIFY(!bytesOfHexText(QStringLiteral("0A")));  // no trailing blank
-        QVERIFY(!bytesOfHexText(QStringLiteral("0AX")));
+        QVERIFY(!bytesOfHexText(QStringLiteral("0a "))); // only our own upper-case text
     }
 
     void addresses_data()

@@ -1,20 +1,12 @@
 #include "modbus/Decode.h"
 
 #include "modbus/DisplayRules.h"
+#include "modbus/HexText.h"
 #include "modbus/Registers.h"
 #include "modbus/RowWriter.h"
 #include "ui/FormState.h"
 
 namespace eload::modbus {
-
-namespace {
-int hexDigit(QChar c)
-{
-    if (c >= u'0' && c <= u'9') return c.unicode() - u'0';
-    if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
-    return -1;
-}
-} // namespace
 
 std::optional<int> readReplyRegisters(qsizetype hexLength)
 {
@@ -35,7 +27,7 @@ std::optional<std::uint16_t> registerAt(const QString& hex, int d)
     if (p + 4 >= hex.size()) return std::nullopt;
     std::uint16_t v = 0;
     for (qsizetype at : {p, p + 1, p + 3, p + 4}) {
-        const int digit = hexDigit(hex[at]);
+        const int digit = hexDigitValue(hex[at]);
         if (digit < 0) return std::nullopt;
         v = std::uint16_t(v * 16 + digit);
     }

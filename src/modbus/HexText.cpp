@@ -4,14 +4,14 @@ namespace eload::modbus {
 
 namespace {
 constexpr char kDigits[] = "0123456789ABCDEF";
+} // namespace
 
-int digitValue(QChar c)
+int hexDigitValue(QChar c)
 {
     if (c >= u'0' && c <= u'9') return c.unicode() - u'0';
     if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
     return -1;
 }
-} // namespace
 
 void appendHexText(QString& text, const QByteArray& bytes)
 {
@@ -37,8 +37,8 @@ std::optional<QByteArray> bytesOfHexText(const QString& text)
     QByteArray bytes;
     bytes.reserve(text.size() / 3);
     for (qsizetype i = 0; i < text.size(); i += 3) {
-        const int hi = digitValue(text[i]);
-        const int lo = digitValue(text[i + 1]);
+        const int hi = hexDigitValue(text[i]);
+        const int lo = hexDigitValue(text[i + 1]);
         if (hi < 0 || lo < 0 || text[i + 2] != u' ') return std::nullopt;
         bytes.append(char(hi * 16 + lo));
     }

@@ -11,6 +11,9 @@ namespace eload::modbus {
 QString hexText(const QByteArray& bytes);
 void appendHexText(QString& text, const QByteArray& bytes);
 
+// Value of one upper-case hex digit of such text, -1 for anything else.
+int hexDigitValue(QChar c);
+
 // Inverse of hexText for text built by it; anything else yields nothing.
 std::optional<QByteArray> bytesOfHexText(const QString& text);
 

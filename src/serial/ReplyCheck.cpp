@@ -17,10 +17,8 @@ namespace {
 // between requests must not grow the text without end.
 constexpr qsizetype kMaxReceiveHex = 3 * 256;
 
-bool replyLength(qsizetype n)
-{
-    return n == 123 || n == 63 || n == 57 || n == 51 || n == 45 || n == 24 || n == 21;
-}
+// A read reply, or the 8-byte answer to a write.
+bool replyLength(qsizetype n) { return n == 24 || modbus::readReplyRegisters(n).has_value(); }
 } // namespace
 
 ReplyCheck::ReplyCheck(Context& ctx, RowWriter* rows) : ctx_(ctx), rows_(rows) {}

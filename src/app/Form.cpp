@@ -1,5 +1,7 @@
 #include "app/Form.h"
 
+#include "modbus/ReadingSink.h"
+
 #include <QStandardPaths>
 
 namespace eload {
@@ -38,9 +40,9 @@ void Form::Form_QueryUnload()
     startup_.Form_QueryUnload();
     recorder_.saveAtShutdown();
 }
-void Form::Combo1_Click() { serialLink_.Combo1_Click(); }
-void Form::Combo2_Click() { serialLink_.Combo2_Click(); }
-void Form::Command1_Click() { serialLink_.Command1_Click(); }
+void Form::Combo1_Click() { followLine(&SerialLink::Combo1_Click); }
+void Form::Combo2_Click() { followLine(&SerialLink::Combo2_Click); }
+void Form::Command1_Click() { followLine(&SerialLink::Command1_Click); }
 void Form::Timer1_Timer() { replyCheck_.Timer1_Timer(); }
 void Form::Text3_Click() { presetFields_.Text3_Click(); }
 void Form::Text4_Click() { presetFields_.Text4_Click(); }
@@ -59,6 +61,24 @@ void Form::Timer2_Timer() { polling_.Timer2_Timer(); }
 void Form::Timer3_Timer() { polling_.Timer3_Timer(); }
 void Form::Command6_Click() { recorder_.Command6_Click(); }
 void Form::dataReceived() { replyCheck_.MSComm1_OnComm(); }
-void Form::lineFailed(const SerialError& e) { serialLink_.lineFailed(e); }
+void Form::lineFailed(const SerialError& e)
+{
+    serialLink_.lineFailed(e);
+    if (readings_) readings_->lineEnded();
+}
+
+// A pick or click that closes the port ends what the readings followed.
+void Form::followLine(void (SerialLink::*handler)())
+{
+    const bool wasOpen = ctx_.port.isOpen();
+    (serialLink_.*handler)();
+    if (wasOpen && !ctx_.port.isOpen() && readings_) readings_->lineEnded();
+}
+
+void Form::setReadingSink(modbus::ReadingSink* sink)
+{
+    readings_ = sink;
+    replyCheck_.setReadingSink(sink);
+}
 
 } // namespace eload

@@ -67,10 +67,15 @@ public:
     void dataReceived() override;
     void lineFailed(const SerialError& e) override;
 
+    // Opt-in consumer of the readings (the discharge chart); never sends.
+    void setReadingSink(modbus::ReadingSink* sink);
+
     FormState& state() { return state_; }
     Context& context() { return ctx_; }
 
 private:
+    void followLine(void (SerialLink::*handler)());
+
     FormOptions options_;
     FormState state_;
     Context ctx_;
@@ -81,6 +86,7 @@ private:
     PresetFields presetFields_;
     Commands commands_;
     Startup startup_;
+    modbus::ReadingSink* readings_ = nullptr;
 };
 
 } // namespace eload

@@ -34,16 +34,24 @@ std::optional<std::uint16_t> registerAt(const QString& hex, int d)
     return v;
 }
 
-void DecodeReply(Panel& panel, FormState& state, RowWriter* rows)
+std::optional<RegisterBlock> DecodeReply(Panel& panel, FormState& state, RowWriter* rows)
 {
     const QString& hex = state.ReceiveHex;
     const auto count = readReplyRegisters(hex.size());
-    if (hex.size() < 5 || hex[4] != u'3' || !count) return;
+    if (hex.size() < 5 || hex[4] != u'3' || !count) return std::nullopt;
     // Short replies carry fewer registers: the rest keep what they show.
+    RegisterBlock block{};
+    int carried = 0;
     for (int d = 0; d < qMin(*count, kReadBlockCount); ++d) {
-        if (const auto v = registerAt(hex, d)) applyRegister(panel, state, d, *v);
+        if (const auto v = registerAt(hex, d)) {
+            applyRegister(panel, state, d, *v);
+            block[d] = *v;
+            ++carried;
+        }
     }
     if (rows) rows->WriteRow();
+    if (carried < kReadBlockCount) return std::nullopt;
+    return block;
 }
 
 } // namespace eload::modbus

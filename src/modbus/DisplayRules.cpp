@@ -6,24 +6,7 @@
 #include "ui/Panel.h"
 #include "ui/Texts.h"
 
-#include <optional>
-
 namespace eload::modbus {
-
-QString formatHundredths(std::uint32_t v)
-{
-    return QStringLiteral("%1.%2").arg(v / 100).arg(v % 100, 2, 10, QLatin1Char('0'));
-}
-
-QString formatThousandths(std::uint64_t c)
-{
-    return QStringLiteral("%1.%2").arg(c / 1000).arg(c % 1000, 3, 10, QLatin1Char('0'));
-}
-
-QString formatTwoDigits(std::uint32_t v)
-{
-    return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
-}
 
 void showLoadState(Panel& panel, FormState& state, std::int16_t loadState)
 {
@@ -34,47 +17,24 @@ void showLoadState(Panel& panel, FormState& state, std::int16_t loadState)
     panel.setEnabled(Ctl::Command4, !on);
 }
 
-namespace {
-
-// Protection status is a code, not a mask; codes without a text leave the
-// last one standing. Above 32767 the value is no code at all.
-std::optional<QString> protectionText(std::uint16_t v)
-{
-    switch (v) {
-    case 0: return QStringLiteral("    ");
-    case 1: return QStringLiteral("UVLO");
-    case 2: return QStringLiteral(" OPP");
-    case 4: return QStringLiteral(" OTP");
-    default: return std::nullopt;
-    }
-}
-
-} // namespace
-
 void applyRegister(Panel& panel, FormState& state, int reg, std::uint16_t v)
 {
     switch (reg) {
-    case RegCurrent: panel.setText(Ctl::AI_SHOW0, formatHundredths(v) + u'A'); break;
-    case RegVoltage: panel.setText(Ctl::AI_SHOW1, formatHundredths(v) + u'V'); break;
-    case RegPower: panel.setText(Ctl::AI_SHOW2, formatHundredths(v) + u'W'); break;
+    case RegCurrent: panel.setText(Ctl::AI_SHOW0, currentText(v)); break;
+    case RegVoltage: panel.setText(Ctl::AI_SHOW1, voltageText(v)); break;
+    case RegPower: panel.setText(Ctl::AI_SHOW2, powerText(v)); break;
     case RegCapacityHigh: state.CapacityRaw = v; break;
     case RegCapacityLow:
         state.CapacityRaw = state.CapacityRaw * 65536 + v;
-        panel.setText(Ctl::AI_SHOW3,
-                      formatThousandths(std::uint64_t(state.CapacityRaw)) + QStringLiteral("AH"));
+        panel.setText(Ctl::AI_SHOW3, capacityText(std::uint32_t(state.CapacityRaw)));
         break;
     case RegEnergyHigh: state.EnergyRaw = v; break;
     case RegEnergyLow:
         state.EnergyRaw = state.EnergyRaw * 65536 + v;
-        panel.setText(Ctl::AI_SHOW4,
-                      formatThousandths(std::uint64_t(state.EnergyRaw)) + QStringLiteral("WH"));
+        panel.setText(Ctl::AI_SHOW4, energyText(std::uint32_t(state.EnergyRaw)));
         break;
-    case RegResistance:
-        panel.setText(Ctl::AI_SHOW5, QString::number(v) + QStringLiteral("MR"));
-        break;
-    case RegTemperature:
-        panel.setText(Ctl::AI_SHOW7, QString::number(v) + QStringLiteral("℃"));
-        break;
+    case RegResistance: panel.setText(Ctl::AI_SHOW5, resistanceText(v)); break;
+    case RegTemperature: panel.setText(Ctl::AI_SHOW7, temperatureText(v)); break;
     case RegProtection:
         if (auto t = protectionText(v)) panel.setText(Ctl::Label20, *t);
         break;

@@ -1,10 +1,12 @@
 #include "serial/ReplyCheck.h"
 
 #include "acquisition/AcquisitionState.h"
+#include "app/Clock.h"
 #include "app/Context.h"
 #include "modbus/Crc16.h"
 #include "modbus/Decode.h"
 #include "modbus/HexText.h"
+#include "modbus/ReadingSink.h"
 #include "serial/SerialDevice.h"
 #include "ui/FormState.h"
 #include "ui/Panel.h"
@@ -49,8 +51,10 @@ void ReplyCheck::Timer1_Timer()
 
     if (accepted(state.SendHex, state.ReceiveHex)) {
         panel.setText(Ctl::Text2, state.ReceiveHex);
-        modbus::DecodeReply(panel, state, rows_);
+        const auto block = modbus::DecodeReply(panel, state, rows_);
         panel.setText(Ctl::Message_Show, texts::kReplyGood);
+        if (block && readings_)
+            readings_->takeReading(modbus::readingFromRegisters(*block, ctx_.clock.now()));
     } else {
         panel.setText(Ctl::Message_Show, texts::kReplyBad);
     }

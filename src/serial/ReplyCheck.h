@@ -8,6 +8,9 @@ namespace eload {
 
 struct Context;
 class RowWriter;
+namespace modbus {
+class ReadingSink;
+}
 
 class ReplyCheck {
 public:
@@ -22,9 +25,13 @@ public:
     // has one of the reply lengths and its CRC is right.
     static bool accepted(const QString& sendHex, const QString& receiveHex);
 
+    // Told of each reading of the whole block after the row writer.
+    void setReadingSink(modbus::ReadingSink* sink) { readings_ = sink; }
+
 private:
     Context& ctx_;
     RowWriter* rows_;
+    modbus::ReadingSink* readings_ = nullptr;
 };
 
 } // namespace eload

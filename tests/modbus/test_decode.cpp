@@ -108,6 +108,26 @@ private Q_SLOTS:
         QCOMPARE(rig.panel.text(Ctl::AI_SHOW5), QStringLiteral("65535MR"));
         QCOMPARE(rig.panel.text(Ctl::AI_SHOW7), QString());
         QCOMPARE(rows.n, 2);
+        QVERIFY(!modbus::DecodeReply(rig.panel, rig.state, &rows)); // no whole block, no reading
+    }
+
+    void wholeBlockBecomesAReadingInSiUnits()
+    {
+        Rig rig;
+        std::array<std::uint16_t, 18> regs{125, 1234, 1542, 1, 2,   0,   7,     35, 28,
+                                           1,   1,    2,    3, 100, 300, 15000, 5,  2};
+        rig.state.ReceiveHex = modbus::hexText(readReply(1, regs));
+        const auto block = modbus::DecodeReply(rig.panel, rig.state, nullptr);
+        QVERIFY(block);
+        const modbus::Reading r = modbus::readingFromRegisters(*block, {});
+        QCOMPARE(r.current, 1.25);
+        QCOMPARE(r.voltage, 12.34);
+        QCOMPARE(r.capacityAh, 65.538); // high word first
+        QCOMPARE(r.energyWh, 0.007);
+        QCOMPARE(r.dischargeSeconds, 3723);
+        QCOMPARE(r.protection, modbus::ProtectionUvlo);
+        QVERIFY(!r.loadOn); // 2 is no "on", as the window shows it
+        QCOMPARE(modbus::dischargeTimeText(1, 2, 3), QStringLiteral("01:02:03"));
     }
 };
 

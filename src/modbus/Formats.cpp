@@ -1,0 +1,54 @@
+#include "modbus/Formats.h"
+
+#include <array>
+
+namespace eload::modbus {
+
+QString formatHundredths(std::uint32_t v)
+{
+    return QStringLiteral("%1.%2").arg(v / 100).arg(v % 100, 2, 10, QLatin1Char('0'));
+}
+
+QString formatThousandths(std::uint64_t c)
+{
+    return QStringLiteral("%1.%2").arg(c / 1000).arg(c % 1000, 3, 10, QLatin1Char('0'));
+}
+
+QString formatTwoDigits(std::uint32_t v)
+{
+    return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+}
+
+QString currentText(std::uint16_t v) { return formatHundredths(v) + u'A'; }
+QString voltageText(std::uint16_t v) { return formatHundredths(v) + u'V'; }
+QString powerText(std::uint16_t v) { return formatHundredths(v) + u'W'; }
+QString capacityText(std::uint32_t c) { return formatThousandths(c) + QStringLiteral("AH"); }
+QString energyText(std::uint32_t c) { return formatThousandths(c) + QStringLiteral("WH"); }
+QString resistanceText(std::uint16_t v) { return QString::number(v) + QStringLiteral("MR"); }
+QString temperatureText(std::uint16_t v) { return QString::number(v) + QStringLiteral("℃"); }
+
+QString dischargeTimeText(std::uint16_t h, std::uint16_t m, std::uint16_t s)
+{
+    return formatTwoDigits(h) + u':' + formatTwoDigits(m) + u':' + formatTwoDigits(s);
+}
+
+// A code, not a mask; codes without a text leave the last one standing.
+std::optional<QString> protectionText(std::uint16_t code)
+{
+    switch (code) {
+    case 0: return QStringLiteral("    ");
+    case 1: return QStringLiteral("UVLO");
+    case 2: return QStringLiteral(" OPP");
+    case 4: return QStringLiteral(" OTP");
+    default: return std::nullopt;
+    }
+}
+
+std::optional<int> baudOfCode(std::uint16_t code)
+{
+    static constexpr std::array<int, 6> rates{4800, 9600, 19200, 38400, 57600, 115200};
+    if (code >= rates.size()) return std::nullopt;
+    return rates[code];
+}
+
+} // namespace eload::modbus

@@ -1,6 +1,7 @@
 #include "recording/RecordLayout.h"
 
-#include "ui/Panel.h"
+#include "modbus/Formats.h"
+#include "modbus/Reading.h"
 
 namespace eload {
 
@@ -15,15 +16,17 @@ QString rowTimeText(const QDateTime& t)
            t.toString(QStringLiteral("hh时:mm分:ss秒"));
 }
 
-RecordRow rowFromPanel(const Panel& panel, int number, const QDateTime& t)
+RecordRow rowFromReading(const modbus::Reading& reading, const QDateTime& t, int number)
 {
-    const QString discharge = QLatin1Char(' ') + panel.text(Ctl::Label17_0) + QLatin1Char(':') +
-                              panel.text(Ctl::Label17_1) + QLatin1Char(':') +
-                              panel.text(Ctl::Label17_2);
-    return {number,
-            {rowTimeText(t), panel.text(Ctl::AI_SHOW0), panel.text(Ctl::AI_SHOW1),
-             panel.text(Ctl::AI_SHOW2), panel.text(Ctl::AI_SHOW7), panel.text(Ctl::AI_SHOW5),
-             panel.text(Ctl::AI_SHOW3), panel.text(Ctl::AI_SHOW4), discharge}};
+    using namespace modbus;
+    const RegisterBlock& raw = reading.raw;
+    return {
+        number,
+        {rowTimeText(t), currentText(raw[RegCurrent]), voltageText(raw[RegVoltage]),
+         powerText(raw[RegPower]), temperatureText(raw[RegTemperature]),
+         resistanceText(raw[RegResistance]), capacityText(registerPair(raw, RegCapacityHigh)),
+         energyText(registerPair(raw, RegEnergyHigh)),
+         QLatin1Char(' ') + dischargeTimeText(raw[RegHours], raw[RegMinutes], raw[RegSeconds])}};
 }
 
 } // namespace eload

@@ -6,7 +6,9 @@
 
 namespace eload {
 
-class Panel;
+namespace modbus {
+struct Reading;
+}
 
 inline constexpr int kColumns = 10;
 inline constexpr int kFirstDataRow = 2;    // under the header row
@@ -27,7 +29,8 @@ QString bookNameAt(const QDateTime& t);
 // Column 2, e.g. 2026-03-05 14时:05分:09秒.
 QString rowTimeText(const QDateTime& t);
 
-// The row as the window shows it now.
-RecordRow rowFromPanel(const Panel& panel, int number, const QDateTime& t);
+// The row of one reading taken at `t`, with the texts the window shows for
+// the same registers ("1.25A", "65.536AH", " 01:02:03").
+RecordRow rowFromReading(const modbus::Reading& reading, const QDateTime& t, int number = 0);
 
 } // namespace eload

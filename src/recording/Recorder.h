@@ -1,25 +1,19 @@
 #pragma once
-// The record / save button and the row writer: the recording of polled rows
-// into workbooks beside the program.
-//
-// An open recording is two things: the workbook being filled row by row (a
-// Spreadsheet in constant-memory mode, so that the save only has to pack it),
-// and a row journal on disk (see RowJournal.h) that holds the same rows and
-// outlives a crash. A save that fails keeps the journal, so the recording
-// stays open and the next save makes the workbook from it; a journal left
-// behind by a crash becomes its workbook at the next start (recoverUnfinished).
+// The record / save button and the row writer: the window's side of a
+// recording of polled rows into workbooks beside the program (see
+// WorkbookRecording.h for the recording itself). Here: the captions, the
+// message boxes, RecordFlag, NextRow and BookName, and the choice of folder.
 
 #include "modbus/RowWriter.h"
-#include "recording/RowJournal.h"
-#include "recording/Spreadsheet.h"
+#include "recording/WorkbookRecording.h"
 
 #include <QString>
-#include <QTimer>
 #include <optional>
 
 namespace eload {
 
 struct Context;
+class Panel;
 
 struct RecorderOptions {
     QString appFolder;                  // the executable's folder, until start-up sets AppFolder
@@ -28,9 +22,10 @@ struct RecorderOptions {
 };
 
 // The box's detail: the file concerned and the system's cause, one per line.
-struct RecordFailure {
-    QString detail;
-};
+using RecordFailure = RecordingError;
+
+// The row as the window shows it now.
+RecordRow rowFromPanel(const Panel& panel, int number, const QDateTime& t);
 
 class Recorder final : public RowWriter {
 public:
@@ -63,32 +58,19 @@ public:
 private:
     QString recordingFolder() const;
     QStringList candidateFolders() const;
-    std::optional<QString> openJournalIn(const QString& folder);
-    std::optional<RecordFailure> openJournal();
     void startRecording();
     bool saveOrHold();
-    void endRecording();
-    void rollOver();
-    void startBook();
-    void dropBook();
-    void appendRow(int r, const RecordRow& row);
-    void syncJournal();
-    void noteJournalResult(const std::optional<QString>& failure);
-    std::optional<RecordFailure> saveBook(Spreadsheet& book, const QString& fullName) const;
-    std::optional<RecordFailure> writeWorkbook(RowJournal& journal, const QString& folder,
-                                               const QString& fullName) const;
-    void recoverFolder(const QString& folder, QStringList& recovered, QStringList& failures);
+    void holdForSave(const RecordFailure& failure);
+    void endRecording(const RecordFailure& failure);
+    void bookStarted(const QString& path);
+    void bookSaved(const QString& path);
+    void writeFailed(const RecordingError& error);
+    void showSavedOutside(const QString& text, const QStringList& paths);
 
     Context& ctx_;
     RecorderOptions options_;
-    RowJournal journal_;
-    // RecordApp, RecordBook and RecordSheet in one; dropped when a step fails,
-    // as the journal still has every row.
-    std::unique_ptr<Spreadsheet> book_;
-    QString folder_;   // where the open workbook goes
-    QString fileStem_; // BookName, or BookName_2 ... when that name is taken
-    QTimer syncTimer_;
-    bool writeFailureShown_ = false;
+    WorkbookRecording recording_;
+    bool shuttingDown_ = false;
 };
 
 } // namespace eload

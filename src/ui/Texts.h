@@ -70,5 +70,11 @@ inline const QString kRecordRowsHeld = QStringLiteral("记录数据暂存在内�
 // Recording in Message_Show: %1 the folder, or the names of the recovered workbooks
 inline const QString kRecordingInFolder = QStringLiteral("程序目录不可写，记录保存到：%1");
 inline const QString kRecordsRecovered = QStringLiteral("已恢复未保存的记录：%1");
+// Workbooks saved outside the program's folder: the box's detail is their full paths
+inline const QString kRecordSavedOutside = QStringLiteral("程序目录不可写，记录已保存到：");
+inline const QString kRecordsRecoveredOutside =
+    QStringLiteral("程序目录不可写，已恢复的记录保存在：");
+// Tooltip of Command6: %1 the full path of the last saved workbook
+inline const QString kLastRecordTip = QStringLiteral("最近保存的记录：%1");
 
 } // namespace eload::texts

@@ -15,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace eload::sim {
 
@@ -50,17 +51,33 @@ timespec toTimespec(Clock::duration d)
     return {time_t(ns / 1000000000), long(ns % 1000000000)};
 }
 
+std::vector<ModuleSetup> setupsOf(const Options& o)
+{
+    if (!o.modules.empty()) return o.modules;
+    return {{o.address, o.model}};
+}
+
+std::optional<std::string> invalidSetup(const std::vector<ModuleSetup>& setups)
+{
+    std::array<bool, 256> taken{};
+    for (const ModuleSetup& s : setups) {
+        if (s.address == 0) return std::string("address 0 is the broadcast address");
+        if (std::exchange(taken[s.address], true))
+            return "address " + std::to_string(s.address) + " is given to two modules";
+        if (s.model.cells < 1 || !(s.model.capacityAh > 0))
+            return std::string("the battery needs at least one cell and some capacity");
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> invalidOption(const Options& o)
 {
     if (codeOfBaud(o.baud) < 0)
         return "baud rate " + std::to_string(o.baud) +
                " is none of 4800, 9600, 19200, 38400, 57600, 115200";
-    if (o.address == 0) return std::string("address 0 is the broadcast address");
     if (!(o.speed > 0) || !std::isfinite(o.speed))
         return std::string("speed factor must be above 0");
-    if (o.model.cells < 1 || !(o.model.capacityAh > 0))
-        return std::string("the battery needs at least one cell and some capacity");
-    return std::nullopt;
+    return invalidSetup(setupsOf(o));
 }
 
 // How a reply leaves, after the faults that shape it.
@@ -69,6 +86,7 @@ struct Delivery {
     milliseconds delay{0};
     int pieces = 1;
     milliseconds gap{0};
+    int baud = 0;
 };
 
 void reshape(Bytes& reply, const Fault& f)
@@ -127,14 +145,58 @@ const Fault* findException(const std::vector<Fault>& faults)
     return it == faults.end() ? nullptr : &*it;
 }
 
+// Replies due at once share the wire: the line idles at 1 and a driven 0
+// bit wins, so the master reads their bitwise AND; the earliest sets the timing.
+Delivery overlap(std::vector<Delivery> replies)
+{
+    std::erase_if(replies, [](const Delivery& d) { return d.reply.empty(); });
+    if (replies.empty()) return {};
+    Delivery line =
+        *std::min_element(replies.begin(), replies.end(),
+                          [](const Delivery& a, const Delivery& b) { return a.delay < b.delay; });
+    for (const Delivery& d : replies) {
+        if (line.reply.size() < d.reply.size()) line.reply.resize(d.reply.size(), 0xFF);
+        for (std::size_t i = 0; i < d.reply.size(); ++i)
+            line.reply[i] &= d.reply[i];
+    }
+    return line;
+}
+
+// One module on the line, with the speed it expects and its faults.
+struct Station {
+    Module module;
+    int lineBaud;
+    std::vector<Fault> nextFaults;
+    std::vector<Fault> alwaysFaults;
+
+    // Its answer to a frame it takes, carried out when due.
+    Delivery answer(const Bytes& frame, bool broadcastSilent)
+    {
+        std::vector<Fault> faults = std::move(nextFaults);
+        nextFaults.clear();
+        faults.insert(faults.end(), alwaysFaults.begin(), alwaysFaults.end());
+        const Fault* refusal = findException(faults);
+        Bytes reply = refusal ? exceptionReply(frame, std::uint8_t(refusal->amount))
+                              : serve(module, frame, broadcastSilent);
+        return deliver(std::move(reply), faults);
+    }
+
+    // A new baud-rate code holds from after its reply on.
+    void followBaudCode()
+    {
+        const int code = module.reg(kBaudCodeRegister);
+        if (code >= 0 && code < int(kBaudRates.size())) lineBaud = kBaudRates[std::size_t(code)];
+    }
+};
+
 } // namespace
 
 struct Simulator::Impl {
-    explicit Impl(Options o)
-        : options(std::move(o)),
-          module(options.model, options.address, std::max(0, codeOfBaud(options.baud))),
-          lineBaud(options.baud)
+    explicit Impl(Options o) : options(std::move(o))
     {
+        const int code = std::max(0, codeOfBaud(options.baud));
+        for (const ModuleSetup& s : setupsOf(options))
+            stations.push_back({Module(s.model, s.address, code), options.baud, {}, {}});
     }
 
     void run();
@@ -154,10 +216,7 @@ struct Simulator::Impl {
     // Registers, faults and the log: shared with the callers' threads.
     mutable std::mutex mutex;
     mutable std::condition_variable logGrew;
-    Module module;
-    int lineBaud;
-    std::vector<Fault> nextFaults;
-    std::vector<Fault> alwaysFaults;
+    std::vector<Station> stations; // never empty
     std::deque<RequestRecord> log;
     std::string path;
     Clock::time_point modelTime;
@@ -210,48 +269,48 @@ void Simulator::Impl::advanceModel(Clock::time_point now)
     std::lock_guard lock(mutex);
     const std::chrono::duration<double> real = now - modelTime;
     modelTime = now;
-    module.advance(real.count() * options.speed);
+    for (Station& s : stations)
+        s.module.advance(real.count() * options.speed);
 }
 
 Clock::duration Simulator::Impl::frameGap() const
 {
     if (options.frameGapMs > 0) return milliseconds(options.frameGapMs);
     std::lock_guard lock(mutex);
-    return std::max<Clock::duration>(kMinFrameGap, characterTime(lineBaud) * 7 / 2);
+    // The slowest module's: no module hears one request as two.
+    const auto slowest =
+        std::min_element(stations.begin(), stations.end(), [](const Station& a, const Station& b) {
+            return a.lineBaud < b.lineBaud;
+        });
+    return std::max<Clock::duration>(kMinFrameGap, characterTime(slowest->lineBaud) * 7 / 2);
 }
 
 void Simulator::Impl::handle(Bytes frame, Clock::time_point at)
 {
     const Delivery d = take(frame);
-    int baud;
-    {
-        std::lock_guard lock(mutex);
-        baud = lineBaud;
-    }
-    const bool sent = !d.reply.empty() && transmit(d, baud);
+    const bool sent = !d.reply.empty() && transmit(d, d.baud);
     std::lock_guard lock(mutex);
-    // A new baud-rate code holds from after its reply on.
-    const int code = module.reg(kBaudCodeRegister);
-    if (code >= 0 && code < int(kBaudRates.size())) lineBaud = kBaudRates[std::size_t(code)];
+    for (Station& s : stations)
+        s.followBaudCode();
     if (log.size() >= kLogLimit) log.pop_front();
     log.push_back({std::move(frame), at, sent});
     logGrew.notify_all();
 }
 
-// Decides the module's answer to one frame, carrying it out when due.
+// Decides what the line carries back after one frame: every module it is
+// for carries it out, and their replies overlap.
 Delivery Simulator::Impl::take(const Bytes& frame)
 {
     const int lineSpeed = pty.baud();
     std::lock_guard lock(mutex);
-    // A wrong line speed garbles every byte: the module hears nothing useful.
-    if (lineSpeed != lineBaud || !isForModule(frame, module.address())) return {};
-    std::vector<Fault> faults = std::move(nextFaults);
-    nextFaults.clear();
-    faults.insert(faults.end(), alwaysFaults.begin(), alwaysFaults.end());
-    const Fault* refusal = findException(faults);
-    Bytes reply = refusal ? exceptionReply(frame, std::uint8_t(refusal->amount))
-                          : serve(module, frame, options.broadcastSilent);
-    return deliver(std::move(reply), faults);
+    std::vector<Delivery> replies;
+    for (Station& s : stations)
+        // A wrong line speed garbles every byte: that module hears nothing useful.
+        if (lineSpeed == s.lineBaud && isForModule(frame, s.module.address()))
+            replies.push_back(s.answer(frame, options.broadcastSilent));
+    Delivery d = overlap(std::move(replies));
+    d.baud = lineSpeed;
+    return d;
 }
 
 bool Simulator::Impl::transmit(const Delivery& d, int baud)
@@ -357,54 +416,81 @@ std::string Simulator::path() const
     return d_->path;
 }
 
-std::uint16_t Simulator::reg(int n) const
+std::vector<ModuleAccess> Simulator::modules() const
 {
-    std::lock_guard lock(d_->mutex);
-    return d_->module.reg(n);
+    std::vector<ModuleAccess> all;
+    for (std::size_t i = 0; i < d_->stations.size(); ++i)
+        all.push_back(ModuleAccess(*this, i));
+    return all;
 }
 
-void Simulator::setReg(int n, std::uint16_t value)
+std::optional<ModuleAccess> Simulator::module(std::uint8_t address) const
 {
     std::lock_guard lock(d_->mutex);
-    d_->module.setReg(n, value);
-    if (n == kBaudCodeRegister && value < kBaudRates.size()) d_->lineBaud = kBaudRates[value];
+    for (std::size_t i = 0; i < d_->stations.size(); ++i)
+        if (d_->stations[i].module.address() == address) return ModuleAccess(*this, i);
+    return std::nullopt;
 }
 
-std::uint8_t Simulator::address() const
+std::uint16_t Simulator::reg(int n) const { return ModuleAccess(*this, 0).reg(n); }
+void Simulator::setReg(int n, std::uint16_t value) { ModuleAccess(*this, 0).setReg(n, value); }
+std::uint8_t Simulator::address() const { return ModuleAccess(*this, 0).address(); }
+void Simulator::setAddress(std::uint8_t address) { ModuleAccess(*this, 0).setAddress(address); }
+int Simulator::baud() const { return ModuleAccess(*this, 0).baud(); }
+void Simulator::failNext(const Fault& fault) { ModuleAccess(*this, 0).failNext(fault); }
+void Simulator::failAlways(const Fault& fault) { ModuleAccess(*this, 0).failAlways(fault); }
+void Simulator::clearFaults() { ModuleAccess(*this, 0).clearFaults(); }
+
+template <class F> auto ModuleAccess::locked(F&& f) const
 {
-    std::lock_guard lock(d_->mutex);
-    return d_->module.address();
+    std::lock_guard lock(simulator_->d_->mutex);
+    return f(simulator_->d_->stations[index_]);
 }
 
-void Simulator::setAddress(std::uint8_t address)
+std::uint16_t ModuleAccess::reg(int n) const
 {
-    std::lock_guard lock(d_->mutex);
-    d_->module.setAddress(address);
+    return locked([n](const Station& s) { return s.module.reg(n); });
 }
 
-int Simulator::baud() const
+void ModuleAccess::setReg(int n, std::uint16_t value)
 {
-    std::lock_guard lock(d_->mutex);
-    return d_->lineBaud;
+    locked([=](Station& s) {
+        s.module.setReg(n, value);
+        if (n == kBaudCodeRegister && value < kBaudRates.size()) s.lineBaud = kBaudRates[value];
+    });
 }
 
-void Simulator::failNext(const Fault& fault)
+std::uint8_t ModuleAccess::address() const
 {
-    std::lock_guard lock(d_->mutex);
-    d_->nextFaults.push_back(fault);
+    return locked([](const Station& s) { return s.module.address(); });
 }
 
-void Simulator::failAlways(const Fault& fault)
+void ModuleAccess::setAddress(std::uint8_t address)
 {
-    std::lock_guard lock(d_->mutex);
-    d_->alwaysFaults.push_back(fault);
+    locked([address](Station& s) { s.module.setAddress(address); });
 }
 
-void Simulator::clearFaults()
+int ModuleAccess::baud() const
 {
-    std::lock_guard lock(d_->mutex);
-    d_->nextFaults.clear();
-    d_->alwaysFaults.clear();
+    return locked([](const Station& s) { return s.lineBaud; });
+}
+
+void ModuleAccess::failNext(const Fault& fault)
+{
+    locked([&fault](Station& s) { s.nextFaults.push_back(fault); });
+}
+
+void ModuleAccess::failAlways(const Fault& fault)
+{
+    locked([&fault](Station& s) { s.alwaysFaults.push_back(fault); });
+}
+
+void ModuleAccess::clearFaults()
+{
+    locked([](Station& s) {
+        s.nextFaults.clear();
+        s.alwaysFaults.clear();
+    });
 }
 
 std::vector<RequestRecord> Simulator::requests() const

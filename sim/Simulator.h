@@ -37,12 +37,25 @@
 //   1 UVLO: voltage below the low-voltage cut-off (register 14).
 // Every count saturates at what its register holds.
 //
-// Threads. The module runs on its own thread from start() to stop(); every
-// member function may be called from any other thread.
+// Several modules. Options::modules puts more than one module on the line,
+// each with its own address, battery, registers, line speed and faults. A
+// frame is taken by every module it is for (its address, or broadcast), and
+// each carries it out on its own state; a broadcast thus reaches them all.
+// Replies due at once overlap as on a shared wire, where a driven 0 bit wins:
+// the master gets their bitwise AND, so the same echo from every module
+// arrives once, and different replies (two modules given one address)
+// almost always fail the CRC. Each reply keeps the pacing above; the line carries one request
+// and its reply at a time, and every battery runs in real time x speed
+// whichever module is answering.
+//
+// Threads. The modules run on one thread of their own from start() to
+// stop(); every member function, of Simulator and of ModuleAccess, may be
+// called from any other thread.
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -66,15 +79,28 @@ struct ModelParameters {
     std::uint16_t milliohms = 120; // register 7 at start
 };
 
+// One module of several on the line.
+struct ModuleSetup {
+    std::uint8_t address = 1; // 1..255, each once on the line
+    ModelParameters model;
+};
+
 struct Options {
-    std::uint8_t address = 1; // 1..255
+    std::uint8_t address = 1; // 1..255; the single module's, when `modules` is empty
     int baud = 9600;          // 4800, 9600, 19200, 38400, 57600 or 115200
     double speed = 1;         // model time runs this many times faster
     std::string linkPath;     // symlink to the pty; none when empty
     bool broadcastSilent = false;
-    int frameGapMs = 0; // silence that ends a request; 0: 3.5 characters, >= 5 ms
-    ModelParameters model;
+    int frameGapMs = 0;    // silence that ends a request; 0: 3.5 characters, >= 5 ms
+    ModelParameters model; // the single module's, when `modules` is empty
+    // Several modules, in this order for Simulator::modules(); empty: one
+    // module at `address` with `model`.
+    std::vector<ModuleSetup> modules;
 };
+
+// "1,2,3", "1-4" or both ("1,3-5"): addresses 1..255 in the order given,
+// each at most once; or why not.
+std::variant<std::vector<std::uint8_t>, SimError> parseAddressList(const std::string& text);
 
 // Misbehaviour for tests, applied to a request that the module takes (CRC
 // right, its address or broadcast, line settings right).
@@ -110,6 +136,34 @@ struct RequestRecord {
     bool answered = false;                    // a reply (maybe faulty) was sent
 };
 
+class Simulator;
+
+// One module on the line, for its registers and faults. Stays bound to the
+// same module when its address changes; valid while the Simulator lives.
+class ModuleAccess {
+public:
+    // Registers 0..18 (see Module): thread-safe, no range check on setReg.
+    std::uint16_t reg(int n) const;
+    void setReg(int n, std::uint16_t value);
+    std::uint8_t address() const;
+    void setAddress(std::uint8_t address);
+    int baud() const; // the line speed the module expects now
+
+    void failNext(const Fault& fault);   // the next request it takes; they add up
+    void failAlways(const Fault& fault); // every request it takes from now on
+    void clearFaults();
+
+private:
+    friend class Simulator;
+    ModuleAccess(const Simulator& simulator, std::size_t index)
+        : simulator_(&simulator), index_(index)
+    {
+    }
+    template <class F> auto locked(F&& f) const; // f(its state) under the lock
+    const Simulator* simulator_;
+    std::size_t index_;
+};
+
 class Simulator {
 public:
     explicit Simulator(Options options = {});
@@ -128,15 +182,19 @@ public:
     bool running() const;
     std::string path() const; // empty while not running
 
-    // Registers 0..18 (see Module): thread-safe, no range check on setReg.
+    // Every module, in the order of Options::modules.
+    std::vector<ModuleAccess> modules() const;
+    // The module that has `address` now (the first, if several share it).
+    std::optional<ModuleAccess> module(std::uint8_t address) const;
+
+    // The first module's registers and faults, as ModuleAccess.
     std::uint16_t reg(int n) const;
     void setReg(int n, std::uint16_t value);
     std::uint8_t address() const;
     void setAddress(std::uint8_t address);
-    int baud() const; // the line speed the module expects now
-
-    void failNext(const Fault& fault);   // the next request taken; they add up
-    void failAlways(const Fault& fault); // every request taken from now on
+    int baud() const;
+    void failNext(const Fault& fault);
+    void failAlways(const Fault& fault);
     void clearFaults();
 
     // Every request frame received (at most the last 100000).
@@ -146,6 +204,7 @@ public:
     bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
 
 private:
+    friend class ModuleAccess;
     struct Impl;
     std::unique_ptr<Impl> d_;
 };

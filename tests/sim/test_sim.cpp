@@ -11,6 +11,7 @@
 #include <QTest>
 
 using namespace eload;
+Q_DECLARE_METATYPE(sim::Fault)
 
 namespace {
 
@@ -36,12 +37,13 @@ QByteArray block(int start, int count, int address = 1)
 const QByteArray kPoll = withCrc("010300000012");
 
 struct Rig {
-    explicit Rig(sim::Options o = {}) : sim((o.model.running = false, o))
+    // `fixed`: the model stopped, the registers at valueOf.
+    explicit Rig(sim::Options o = {}, bool fixed = true) : sim((o.model.running = !fixed, o))
     {
         sim.start();
         port.setPortName(QString::fromStdString(sim.path()));
         ok = port.open(QIODevice::ReadWrite) && port.setBaudRate(o.baud);
-        for (int n = 0; n < 18; ++n)
+        for (int n = 0; n < 18 && fixed; ++n)
             sim.setReg(n, valueOf(n));
     }
     // All that arrives until 80 ms pass without a byte; nothing if the first takes `firstMs`.
@@ -69,6 +71,25 @@ using Changes = QMap<int, int>; // register: value
 void row(const char* name, const char* request, const QByteArray& reply, Changes changes = {})
 {
     QTest::newRow(name) << withCrc(request) << withCrc(reply) << changes;
+}
+
+QByteArray readOne(int address, int n)
+{
+    return withCrc(QString::asprintf("%02x0300%02x0001", address, n).toLatin1());
+}
+QByteArray oneValue(int address, int value)
+{
+    return withCrc(QString::asprintf("%02x0302%04x", address, value).toLatin1());
+}
+
+// Modules 1, 2 and 3: a full, a half and a nearly empty pack, running 600 times faster.
+sim::Options threeModules()
+{
+    sim::Options o;
+    o.speed = 600;
+    for (double charge : {1.0, 0.5, 0.1})
+        o.modules.push_back({std::uint8_t(o.modules.size() + 1), {.stateOfCharge = charge}});
+    return o;
 }
 
 const char* const kPymodbus = R"(
@@ -137,7 +158,7 @@ private Q_SLOTS:
 
     void joinsARequestInPieces()
     {
-        Rig rig(sim::Options{.linkPath = {}, .frameGapMs = 150, .model = {}});
+        Rig rig(sim::Options{.linkPath = {}, .frameGapMs = 150, .model = {}, .modules = {}});
         QVERIFY(rig.ok);
         const QByteArray head = kPoll.left(3), tail = kPoll.mid(3);
         rig.exchange(head, 10);
@@ -146,6 +167,55 @@ private Q_SLOTS:
         rig.exchange(head, 500);
         QCOMPARE(rig.exchange(tail, 400), QByteArray());
         QCOMPARE(rig.sim.requests().at(1).bytes, sim::Bytes(head.begin(), head.end()));
+    }
+
+    // A fault on module 2 leaves modules 1 and 3 answering.
+    void faultOnOneModule_data()
+    {
+        QTest::addColumn<sim::Fault>("fault");
+        QTest::addColumn<QByteArray>("reply"); // module 2's, to reading register 13
+        QTest::newRow("none") << sim::Fault::late(0) << oneValue(2, 100);
+        QTest::newRow("silent") << sim::Fault::silent() << QByteArray();
+        QByteArray spoilt = oneValue(2, 100);
+        spoilt[5] = char(~spoilt[5]), spoilt[6] = char(~spoilt[6]);
+        QTest::newRow("wrong CRC") << sim::Fault::wrongCrc() << spoilt;
+        QTest::newRow("exception") << sim::Fault::exception(4) << withCrc("028304");
+    }
+    void faultOnOneModule()
+    {
+        QFETCH(sim::Fault, fault);
+        QFETCH(QByteArray, reply);
+        Rig rig(threeModules(), false);
+        QVERIFY(rig.ok);
+        rig.sim.module(2)->failAlways(fault);
+        for (int a : {1, 2, 3})
+            QCOMPARE(rig.exchange(readOne(a, 13), 300), a == 2 ? reply : oneValue(a, 100));
+    }
+
+    void threeModulesOwnStateLoadAndBroadcast()
+    {
+        Rig rig(threeModules(), false);
+        QVERIFY(rig.ok);
+        const auto modules = rig.sim.modules();
+        for (int a : {1, 2, 3})
+            QCOMPARE(rig.exchange(readOne(a, 1)), oneValue(a, modules[a - 1].reg(1)));
+        QVERIFY(modules[0].reg(1) > modules[1].reg(1) && modules[1].reg(1) > modules[2].reg(1));
+        QCOMPARE(rig.exchange(readOne(4, 1), 300), QByteArray());
+        QCOMPARE(rig.ask("020600110001"), withCrc("020600110001"));
+        QTest::qWait(500);            // 5 model minutes at 1 A
+        for (const auto& m : modules) // capacity counts in module 2 only
+            QCOMPARE(m.reg(4) > 0, m.address() == 2);
+        // Every module takes the new address; their same echoes arrive as one.
+        QCOMPARE(rig.ask("000600000007"), withCrc("000600000007"));
+        QCOMPARE(rig.ask("070600110000"), withCrc("070600110000"));
+        QByteArray overlap(7, '\xff'); // different replies: the wire's AND of them
+        for (const auto& m : modules) {
+            QCOMPARE(int(m.address()), 7);
+            const QByteArray own = oneValue(7, m.reg(1));
+            for (int i = 0; i < 7; ++i)
+                overlap[i] = char(overlap[i] & own[i]);
+        }
+        QCOMPARE(rig.ask("070300010001"), overlap);
     }
 
     void undervoltageSwitchesOff()
@@ -164,12 +234,18 @@ private Q_SLOTS:
     void independentMasters_data()
     {
         QTest::addColumn<QString>("master");
-        QTest::newRow("mbpoll") << QStandardPaths::findExecutable("mbpoll");
-        QTest::newRow("pymodbus") << QStringLiteral("/usr/bin/python3");
+        QTest::addColumn<QStringList>("modules"); // the full pack is the one asked
+        QTest::addColumn<QString>("slave");
+        QTest::newRow("mbpoll, module 3 of 4,2,3")
+            << QStandardPaths::findExecutable("mbpoll")
+            << QStringList{"--address", "4,2-3", "--soc", "0.5,0.5,1"} << "3";
+        QTest::newRow("pymodbus") << QStringLiteral("/usr/bin/python3") << QStringList() << "1";
     }
     void independentMasters()
     {
         QFETCH(QString, master);
+        QFETCH(QStringList, modules);
+        QFETCH(QString, slave);
         const bool python = master.endsWith("python3");
         if (python ? QProcess::execute(master, {"-c", "import pymodbus.client"}) : master.isEmpty())
             QSKIP("missing: Debian package mbpoll, or python3-pymodbus and python3-serial-asyncio");
@@ -177,9 +253,10 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString link = dir.filePath("com1");
         QProcess program, p;
-        program.start(ELOAD_SIM_PROGRAM, {"--link", link});
+        program.start(ELOAD_SIM_PROGRAM, QStringList{"--link", link} + modules);
         QVERIFY(program.waitForReadyRead(5000));
-        const QStringList line = QString("-m rtu -b 9600 -P none -0 -1 -o 2 -r").split(' ');
+        const QStringList line =
+            QString("-m rtu -b 9600 -P none -0 -1 -o 2 -a %1 -r").arg(slave).split(' ');
         const QStringList read = line + QStringList{"0", "-c", "18", link};
         const QStringList write = line + QStringList{"13", link, "300", "900", "5000", "1", "1"};
         const auto steps = python ? QList<QStringList>{{"-c", QString(kPymodbus).arg(link)}}

@@ -10,10 +10,10 @@
 namespace eload::discharge {
 
 struct Sample {
-    qint64 msecs = 0;     // PC time, milliseconds since the epoch (UTC)
-    float voltage = 0;    // V
-    float current = 0;    // A
-    float power = 0;      // W
+    qint64 msecs = 0;      // PC time, milliseconds since the epoch (UTC)
+    float voltage = 0;     // V
+    float current = 0;     // A
+    float power = 0;       // W
     double capacityAh = 0; // the module's count, A·h
     double energyWh = 0;   // the module's count, W·h
     std::int16_t temperatureC = 0;

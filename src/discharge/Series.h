@@ -4,11 +4,17 @@
 // about W·log n, whatever the number of points n, and no spike is lost: each
 // column keeps its first, lowest, highest and last point.
 //
-// Memory is bounded: past `maxPoints` the oldest points are merged (each
-// group keeps its lowest and highest), so a week-long run cannot exhaust it.
+// Memory is bounded: past `maxPoints` the oldest half of the points is merged
+// in groups of four, each group keeping its lowest and highest point in x
+// order, so a week-long run cannot exhaust it; the oldest stretch of a long
+// run thus gets coarser, never losing its extremes.
+//
+// Points are held as x double, y float (12 bytes), plus the summary (about
+// 1 byte per point); growth is by a quarter, not by doubling.
 
 #include <QPointF>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -17,14 +23,20 @@ namespace eload::discharge {
 class Series {
 public:
     static constexpr std::size_t kDefaultMaxPoints = 2'000'000;
+    static constexpr std::size_t kMinMaxPoints = 64;
 
+    // `maxPoints` below kMinMaxPoints counts as kMinMaxPoints.
     explicit Series(std::size_t maxPoints = kDefaultMaxPoints);
 
-    // A point with x below the last one's is refused (returns false).
+    // A point with x below the last one's, or not finite, is refused (returns false).
     bool append(double x, double y);
     void clear();
     std::size_t size() const;
     bool empty() const;
+    QPointF at(std::size_t i) const; // i < size(); oldest first
+    std::optional<QPointF> last() const;
+    // Bytes held by the points and their summary (capacity, not size).
+    std::size_t memoryBytes() const;
 
     struct Range {
         double min = 0;
@@ -37,15 +49,33 @@ public:
     // The points to draw [x0, x1] over `columns` pixel columns, in x order:
     // per column at most its first, lowest, highest and last point, plus the
     // nearest point outside each edge so that the line reaches the border.
+    // Column c holds x in [x0 + c·w, x0 + (c+1)·w), w = (x1 - x0) / columns;
+    // the last one includes x1. Nothing for columns < 1 or x1 < x0.
     std::vector<QPointF> decimated(double x0, double x1, int columns) const;
 
-    // The point whose x is nearest to x; for the hover read-out.
+    // The point whose x is nearest to x (the later one on a tie); for the hover read-out.
     std::optional<QPointF> nearest(double x) const;
 
 private:
-    // (the implementer's choice of members)
+    struct Extremes {
+        std::uint32_t low = 0, high = 0; // indices of the lowest and highest y
+    };
+    static constexpr int kFanOutBits = 4; // 16 children per summary block
+
+    std::size_t lowerBound(double x, std::size_t from, std::size_t to) const;
+    std::size_t upperBound(double x) const;
+    Extremes extremes(std::size_t i0, std::size_t i1) const; // of [i0, i1), i0 < i1
+    void widen(Extremes& e, const Extremes& by) const;
+    void summarizeLast();
+    void rebuildSummary();
+    void reserveForOneMore();
+    void mergeOldest();
+
     std::size_t maxPoints_;
-    std::vector<QPointF> points_;
+    std::vector<double> xs_;
+    std::vector<float> ys_;
+    // levels_[k][j]: the extremes of points [j·16^(k+1), (j+1)·16^(k+1)).
+    std::vector<std::vector<Extremes>> levels_;
 };
 
 } // namespace eload::discharge

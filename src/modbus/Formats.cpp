@@ -1,5 +1,7 @@
 #include "modbus/Formats.h"
 
+#include <QLocale>
+#include <QRegularExpression>
 #include <array>
 
 namespace eload::modbus {
@@ -49,6 +51,49 @@ std::optional<int> baudOfCode(std::uint16_t code)
     static constexpr std::array<int, 6> rates{4800, 9600, 19200, 38400, 57600, 115200};
     if (code >= rates.size()) return std::nullopt;
     return rates[code];
+}
+
+} // namespace eload::modbus
+
+namespace eload::modbus {
+
+namespace {
+
+// Digits with an optional fraction: the shape of every number the texts hold.
+std::optional<double> plainNumber(QStringView text)
+{
+    static const QRegularExpression shape(QStringLiteral("^-?[0-9]{1,10}(\\.[0-9]{1,6})?$"));
+    if (!shape.match(text).hasMatch()) return std::nullopt;
+    return QLocale::c().toDouble(text);
+}
+
+} // namespace
+
+std::optional<double> valueOfText(QStringView text, QStringView unit)
+{
+    const QStringView t = text.trimmed();
+    if (unit.isEmpty() || !t.endsWith(unit)) return std::nullopt;
+    return plainNumber(t.chopped(unit.size()));
+}
+
+std::optional<int> secondsOfDischargeTimeText(QStringView text)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^\\s*([0-9]{1,5}):([0-5][0-9]):([0-5][0-9])\\s*$"));
+    const QRegularExpressionMatch m = shape.match(text);
+    if (!m.hasMatch()) return std::nullopt;
+    return m.capturedView(1).toInt() * 3600 + m.capturedView(2).toInt() * 60 +
+           m.capturedView(3).toInt();
+}
+
+std::optional<QDateTime> timeOfRowText(QStringView text)
+{
+    const QString t = text.trimmed().toString();
+    for (const auto* pattern : {"yyyy-MM-dd hh时:mm分:ss秒", "yyyy-MM-dd hh:mm:ss"}) {
+        const QDateTime time = QDateTime::fromString(t, QString::fromUtf8(pattern));
+        if (time.isValid()) return time;
+    }
+    return std::nullopt;
 }
 
 } // namespace eload::modbus

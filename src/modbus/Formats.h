@@ -2,7 +2,9 @@
 // The texts of the module's values, with their patterns and units: one set
 // for the window, the discharge chart and the command line.
 
+#include <QDateTime>
 #include <QString>
+#include <QStringView>
 #include <cstdint>
 #include <optional>
 
@@ -31,5 +33,17 @@ std::optional<QString> protectionText(std::uint16_t code);
 
 // Baud rate of a register-16 code; nothing beyond the list.
 std::optional<int> baudOfCode(std::uint16_t code);
+
+// The texts read back (recordings): the inverse of the functions above.
+// The number of a value text with exactly `unit` after it: ("12.34V", u"V")
+// is 12.34, ("28℃", u"℃") is 28; blanks around the text are allowed. Nothing
+// for any other text, e.g. ("65.536AH", u"A") or ("1,25A", u"A").
+std::optional<double> valueOfText(QStringView text, QStringView unit);
+// Seconds of a discharge time text, "01:02:03" or " 01:02:03" as recorded
+// (the hours may have more digits); nothing for any other text.
+std::optional<int> secondsOfDischargeTimeText(QStringView text);
+// The PC time of a recording row, "2026-03-05 14时:05分:09秒" (also
+// "2026-03-05 14:05:09"), as local time; nothing for any other text.
+std::optional<QDateTime> timeOfRowText(QStringView text);
 
 } // namespace eload::modbus

@@ -1,0 +1,234 @@
+#include "discharge/Series.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace eload::discharge {
+
+namespace {
+
+constexpr std::size_t kFanOut = 16;
+constexpr std::size_t kFanOutMask = kFanOut - 1;
+
+} // namespace
+
+Series::Series(std::size_t maxPoints) : maxPoints_(std::max(maxPoints, kMinMaxPoints)) {}
+
+std::size_t Series::size() const { return xs_.size(); }
+bool Series::empty() const { return xs_.empty(); }
+QPointF Series::at(std::size_t i) const { return {xs_[i], double(ys_[i])}; }
+
+std::optional<QPointF> Series::last() const
+{
+    if (empty()) return std::nullopt;
+    return at(size() - 1);
+}
+
+std::size_t Series::memoryBytes() const
+{
+    std::size_t bytes = xs_.capacity() * sizeof(double) + ys_.capacity() * sizeof(float);
+    for (const auto& level : levels_)
+        bytes += level.capacity() * sizeof(Extremes);
+    return bytes;
+}
+
+void Series::clear()
+{
+    xs_ = {};
+    ys_ = {};
+    levels_ = {};
+}
+
+bool Series::append(double x, double y)
+{
+    const auto yf = float(y);
+    if (!std::isfinite(x) || !std::isfinite(yf)) return false;
+    if (!empty() && x < xs_.back()) return false;
+    reserveForOneMore();
+    xs_.push_back(x);
+    ys_.push_back(yf);
+    summarizeLast();
+    if (size() > maxPoints_) mergeOldest();
+    return true;
+}
+
+// Growth by a quarter: a doubling vector would hold up to twice what a long
+// run needs, just when memory matters most.
+void Series::reserveForOneMore()
+{
+    if (xs_.size() < xs_.capacity()) return;
+    const std::size_t grown = std::max<std::size_t>(1024, xs_.capacity() + xs_.capacity() / 4);
+    const std::size_t wanted = std::min(grown, maxPoints_ + 1);
+    xs_.reserve(wanted);
+    ys_.reserve(wanted);
+}
+
+void Series::widen(Extremes& e, const Extremes& by) const
+{
+    if (ys_[by.low] < ys_[e.low]) e.low = by.low;
+    if (ys_[by.high] > ys_[e.high]) e.high = by.high;
+}
+
+// Level 0 is the points themselves; level k >= 1 is levels_[k - 1].
+Series::Extremes Series::extremes(std::size_t i0, std::size_t i1) const
+{
+    const auto first = std::uint32_t(i0);
+    Extremes e{first, first};
+    std::size_t lo = i0, hi = i1;
+    for (std::size_t k = 0; lo < hi; ++k) {
+        const auto widenBy = [&](std::size_t j) {
+            const auto point = std::uint32_t(j);
+            widen(e, k == 0 ? Extremes{point, point} : levels_[k - 1][j]);
+        };
+        if (k == levels_.size()) {
+            while (lo < hi)
+                widenBy(lo++);
+            break;
+        }
+        while (lo < hi && (lo & kFanOutMask))
+            widenBy(lo++);
+        while (lo < hi && (hi & kFanOutMask))
+            widenBy(--hi);
+        lo >>= kFanOutBits;
+        hi >>= kFanOutBits;
+    }
+    return e;
+}
+
+void Series::summarizeLast()
+{
+    const std::size_t i = size() - 1;
+    const auto point = std::uint32_t(i);
+    for (std::size_t k = 0; k < levels_.size(); ++k) {
+        auto& level = levels_[k];
+        const std::size_t block = i >> (kFanOutBits * (k + 1));
+        if (block == level.size())
+            level.push_back({point, point});
+        else
+            widen(level[block], {point, point});
+    }
+    const std::size_t top = levels_.empty() ? size() : levels_.back().size();
+    if (top > kFanOut) rebuildSummary();
+}
+
+// Adds levels above the highest until it has at most kFanOut blocks.
+void Series::rebuildSummary()
+{
+    if (levels_.empty() && size() <= kFanOut) return;
+    for (;;) {
+        const std::size_t below = levels_.empty() ? size() : levels_.back().size();
+        if (below <= kFanOut) return;
+        std::vector<Extremes> level((below + kFanOutMask) >> kFanOutBits);
+        for (std::size_t j = 0; j < below; ++j) {
+            const auto point = std::uint32_t(j);
+            const Extremes child = levels_.empty() ? Extremes{point, point} : levels_.back()[j];
+            Extremes& parent = level[j >> kFanOutBits];
+            if ((j & kFanOutMask) == 0)
+                parent = child;
+            else
+                widen(parent, child);
+        }
+        levels_.push_back(std::move(level));
+    }
+}
+
+// The oldest half in groups of four, each down to its lowest and highest
+// point in x order; then the summary anew (amortized: once per maxPoints/4
+// appends).
+void Series::mergeOldest()
+{
+    const std::size_t merged = (size() / 2) & ~std::size_t(3);
+    std::size_t out = 0;
+    for (std::size_t g = 0; g < merged; g += 4) {
+        std::size_t low = g, high = g;
+        for (std::size_t i = g + 1; i < g + 4; ++i) {
+            if (ys_[i] < ys_[low]) low = i;
+            if (ys_[i] > ys_[high]) high = i;
+        }
+        const std::size_t a = std::min(low, high), b = std::max(low, high);
+        const double xa = xs_[a], xb = xs_[b];
+        const float ya = ys_[a], yb = ys_[b];
+        xs_[out] = xa;
+        ys_[out++] = ya;
+        if (b != a) {
+            xs_[out] = xb;
+            ys_[out++] = yb;
+        }
+    }
+    for (std::size_t i = merged; i < size(); ++i, ++out) {
+        xs_[out] = xs_[i];
+        ys_[out] = ys_[i];
+    }
+    xs_.resize(out);
+    ys_.resize(out);
+    levels_.clear();
+    rebuildSummary();
+}
+
+std::size_t Series::lowerBound(double x, std::size_t from, std::size_t to) const
+{
+    return std::size_t(std::lower_bound(xs_.begin() + from, xs_.begin() + to, x) - xs_.begin());
+}
+
+std::size_t Series::upperBound(double x) const
+{
+    return std::size_t(std::upper_bound(xs_.begin(), xs_.end(), x) - xs_.begin());
+}
+
+std::optional<Series::Range> Series::xRange() const
+{
+    if (empty()) return std::nullopt;
+    return Range{xs_.front(), xs_.back()};
+}
+
+std::optional<Series::Range> Series::yRange(double x0, double x1) const
+{
+    if (!(x0 <= x1)) return std::nullopt;
+    const std::size_t begin = lowerBound(x0, 0, size()), end = upperBound(x1);
+    if (begin >= end) return std::nullopt;
+    const Extremes e = extremes(begin, end);
+    return Range{ys_[e.low], ys_[e.high]};
+}
+
+std::vector<QPointF> Series::decimated(double x0, double x1, int columns) const
+{
+    std::vector<QPointF> out;
+    if (columns < 1 || empty() || !(x0 <= x1) || !std::isfinite(x0) || !std::isfinite(x1))
+        return out;
+    const std::size_t begin = lowerBound(x0, 0, size()), end = upperBound(x1);
+    out.reserve(std::min(end - begin, 4 * std::size_t(columns)) + 2);
+    if (begin > 0) out.push_back(at(begin - 1));
+
+    // Column of x: monotone in x, so each column's points are one index range.
+    const double width = (x1 - x0) / columns;
+    const auto columnOf = [&](double x) {
+        if (!(width > 0)) return 0;
+        return int(std::min(double(columns - 1), std::floor((x - x0) / width)));
+    };
+    for (std::size_t i = begin; i < end;) {
+        const int c = columnOf(xs_[i]);
+        const auto next = std::partition_point(xs_.begin() + i, xs_.begin() + end,
+                                               [&](double x) { return columnOf(x) <= c; });
+        const auto j = std::size_t(next - xs_.begin());
+        const Extremes e = extremes(i, j);
+        std::size_t picks[] = {i, e.low, e.high, j - 1};
+        std::sort(std::begin(picks), std::end(picks));
+        const auto* pickEnd = std::unique(std::begin(picks), std::end(picks));
+        for (const auto* p = std::begin(picks); p != pickEnd; ++p)
+            out.push_back(at(*p));
+        i = j;
+    }
+    if (end < size()) out.push_back(at(end));
+    return out;
+}
+
+std::optional<QPointF> Series::nearest(double x) const
+{
+    if (empty() || std::isnan(x)) return std::nullopt;
+    std::size_t i = lowerBound(x, 0, size());
+    if (i == size()) return at(size() - 1);
+    if (i > 0 && x - xs_[i - 1] < xs_[i] - x) return at(i - 1);
+    return at(upperBound(xs_[i]) - 1); // the latest of those at that x
+}
+
+} // namespace eload::discharge

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <utility>
 
 namespace eload {
 
@@ -77,6 +78,12 @@ QStringList Recorder::candidateFolders() const
 }
 
 void Recorder::Command6_Click()
+{
+    clickCommand6();
+    tellSavedOutside(texts::kRecordSavedOutside);
+}
+
+void Recorder::clickCommand6()
 {
     Panel& panel = ctx_.panel;
     if (panel.text(Ctl::Command1) != texts::kClosePort) {
@@ -159,13 +166,14 @@ void Recorder::bookStarted(const QString& path)
 void Recorder::bookSaved(const QString& path)
 {
     ctx_.panel.setToolTip(Ctl::Command6, texts::kLastRecordTip.arg(QDir::toNativeSeparators(path)));
-    if (!shuttingDown_) showSavedOutside(texts::kRecordSavedOutside, {path});
+    if (!shuttingDown_) savedOutside_.append(path);
 }
 
-void Recorder::showSavedOutside(const QString& text, const QStringList& paths)
+// Once the step is done: a box's own event loop may deliver the next rows.
+void Recorder::tellSavedOutside(const QString& text)
 {
     QStringList outside;
-    for (const QString& p : paths)
+    for (const QString& p : std::exchange(savedOutside_, {}))
         if (QDir::cleanPath(QFileInfo(p).path()) != QDir::cleanPath(recordingFolder()))
             outside.append(p);
     if (!outside.isEmpty()) ctx_.panel.showMessage(text, nativeLines(outside));
@@ -182,11 +190,9 @@ void Recorder::WriteRow()
     const int r = recording_.nextRow();
     const auto failure = recording_.append(rowFromPanel(ctx_.panel, r - 1, ctx_.clock.now()));
     ctx_.state.NextRow = QString::number(recording_.nextRow());
-    if (!failure) return;
-    if (recording_.isHeld())
-        holdForSave(*failure);
-    else
-        endRecording(*failure);
+    if (failure && recording_.isHeld()) holdForSave(*failure);
+    if (failure && !recording_.isHeld()) endRecording(*failure);
+    tellSavedOutside(texts::kRecordSavedOutside);
 }
 
 std::optional<RecordFailure> Recorder::SaveRecordBook() { return recording_.save(); }
@@ -221,7 +227,8 @@ void Recorder::recoverUnfinished()
                            texts::kRecordsRecovered.arg(stems.join(QStringLiteral("、"))));
         ctx_.panel.setToolTip(Ctl::Command6,
                               texts::kLastRecordTip.arg(QDir::toNativeSeparators(books.last())));
-        showSavedOutside(texts::kRecordsRecoveredOutside, books);
+        savedOutside_ = books;
+        tellSavedOutside(texts::kRecordsRecoveredOutside);
     }
     if (!failures.isEmpty())
         ctx_.panel.showMessage(texts::kRecordSaveFailed, failures.join(QLatin1Char('\n')) +

@@ -58,6 +58,7 @@ public:
 private:
     QString recordingFolder() const;
     QStringList candidateFolders() const;
+    void clickCommand6();
     void startRecording();
     bool saveOrHold();
     void holdForSave(const RecordFailure& failure);
@@ -65,11 +66,12 @@ private:
     void bookStarted(const QString& path);
     void bookSaved(const QString& path);
     void writeFailed(const RecordingError& error);
-    void showSavedOutside(const QString& text, const QStringList& paths);
+    void tellSavedOutside(const QString& text);
 
     Context& ctx_;
     RecorderOptions options_;
     WorkbookRecording recording_;
+    QStringList savedOutside_; // saved by the step under way, told at its end
     bool shuttingDown_ = false;
 };
 

@@ -208,10 +208,15 @@ std::optional<RecordingError> WorkbookRecording::append(RecordRow row)
     if (!isOpen()) return RecordingError{QStringLiteral("no recording open")};
     row.number = nextRow_ - 1;
     if (book_ && writeRowCells(*book_, nextRow_, row)) dropSpreadsheet();
-    noteJournalResult(journal_.append(row));
+    const QString journalPath = journal_.path();
+    const auto journalFailure = journal_.append(row);
     if (!syncTimer_.isActive()) syncTimer_.start();
-    if (++nextRow_ == kRollOverRow) return rollOver();
-    return std::nullopt;
+    std::optional<RecordingError> rolled;
+    if (++nextRow_ == kRollOverRow) rolled = rollOver();
+    // Last, and only while the row is not saved: a listener's box may run an
+    // event loop that appends the next rows.
+    if (journal_.path() == journalPath) noteJournalResult(journalFailure);
+    return rolled;
 }
 
 // The full book saved, the next one started at once.

@@ -106,6 +106,10 @@ public:
     // part files of interrupted saves.
     static Recovery recoverFolder(const QString& folder, SpreadsheetFactory makeSpreadsheet = {});
 
+    // Signals come synchronously, inside the step that caused them. bookStarted
+    // and bookSaved may come in the middle of an append's roll-over: their
+    // listeners must not run an event loop (defer a message box); writeFailed
+    // comes last in its step.
 Q_SIGNALS:
     // A book's journal is open in `path`'s folder (at start and at each roll-over).
     void bookStarted(const QString& path);

@@ -107,6 +107,12 @@ private Q_SLOTS:
         row("new recording, earlier fails", "record, port closed, block, click")
             << save << portFailed << QStringList{kJournal};
         row("AppFolder unwritable", "app folder a file, record, shutdown") << ing << none << book;
+        row("saved outside AppFolder", "app folder a file, record, stop, click")
+            << rec << QStringList{texts::kRecordSavedOutside} << book;
+        row("recovered outside AppFolder",
+            "app folder a file, record, stop, block, shutdown, unblock, next start")
+            << save << QStringList{texts::kRecordSaveFailed, texts::kRecordsRecoveredOutside}
+            << book;
         row("no folder at all", "app folder a file, no documents, record")
             << rec << QStringList{texts::kRecordStartFailed} << none;
     }
@@ -140,6 +146,11 @@ private Q_SLOTS:
         QCOMPARE(rig.panel.messages, boxes);
         if (boxes.contains(texts::kRecordSaveFailed))
             QVERIFY(rig.panel.details.join("\n").contains(folder + "/" + kBook));
+        for (const QString& outside : {texts::kRecordSavedOutside, texts::kRecordsRecoveredOutside})
+            if (boxes.contains(outside)) QCOMPARE(rig.panel.details.last(), folder + "/" + kBook);
+        if (files.contains(kBook))
+            QCOMPARE(rig.panel.toolTip(Ctl::Command6),
+                     texts::kLastRecordTip.arg(folder + "/" + kBook));
         QCOMPARE(rig.ls(folder), files);
         if (files.contains(kBook)) {
             const auto saved = readWorkbook(folder + "/" + kBook).value_or(ReadWorkbook{}).head;

@@ -37,6 +37,8 @@ ParsedOptions parseOptions(int argc, char** argv, PortMap ports)
             o.action = Options::Action::Help;
         } else if (arg == QLatin1String("--version")) {
             o.action = Options::Action::Version;
+        } else if (arg == QLatin1String("--chart")) {
+            o.chart = true;
         } else if (arg == kComOption || arg.startsWith(kComOption + QLatin1Char('='))) {
             const OptionValue com = comValue(i, argc, argv);
             if (!ports.addArgument(com.value)) {
@@ -58,13 +60,16 @@ ParsedOptions parseOptions(int argc, char** argv, PortMap ports)
 QString helpText()
 {
     return QStringLiteral(
-        "Usage: eload-panel [--com N=PATH]... [Qt options]\n"
+        "Usage: eload-panel [--com N=PATH]... [--chart] [Qt options]\n"
         "Control panel for a 150 W DC electronic load module, a Modbus RTU master\n"
         "on a serial line.\n"
         "\n"
         "  --com N=PATH  device behind COMn, N from 1 to 9; may be repeated.\n"
         "                Otherwise the environment variable ELOAD_COMn, else\n"
         "                /dev/ttyUSB{N-1}.\n"
+        "  --chart       also open the discharge curve window (放电曲线): the\n"
+        "                discharge over time and capacity, its summary,\n"
+        "                reference curves and export\n"
         "  -h, --help    show this text\n"
         "  --version     show the version\n"
         "\n"

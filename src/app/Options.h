@@ -14,6 +14,7 @@ struct Options {
     enum class Action { Run, Help, Version };
     Action action = Action::Run;
     PortMap ports;                  // the given map with every --com applied
+    bool chart = false;             // --chart: the discharge curve window beside the panel
     std::vector<char*> qtArguments; // argv[0] and everything not ours, in order
 };
 

@@ -1,0 +1,78 @@
+#pragma once
+// The chart's data: the panel's readings cut into discharges by the tracker,
+// the running discharge's curves, summary and samples, and the reference
+// curves (earlier discharges of this session and recordings opened by the
+// user). No widgets: it only appends and tells; the window draws when it likes.
+
+#include "chart/SampleLog.h"
+#include "discharge/RecordingFile.h"
+#include "discharge/Series.h"
+#include "discharge/Summary.h"
+#include "discharge/Tracker.h"
+#include "modbus/ReadingSink.h"
+
+#include <QObject>
+#include <QString>
+#include <vector>
+
+namespace eload::chart {
+
+// One discharge's curves: voltage, current and power over the seconds since
+// its first sample; voltage under load over the module's capacity count.
+struct DischargeCurves {
+    discharge::Series voltage, current, power, voltageOverCapacity;
+    qint64 firstMsecs = 0;
+
+    void append(const discharge::Sample& s);
+    void clear();
+};
+
+// A curve laid over the voltage-over-capacity view for comparison.
+struct ReferenceCurve {
+    QString name;
+    discharge::Series voltageOverCapacity;
+    discharge::Summary summary;
+    int colour = 0;       // palette index, kept for the curve's life
+    bool earlier = false; // an earlier discharge of this session, not a file
+};
+
+// The curve and summary of a recording read back.
+ReferenceCurve referenceOf(const discharge::RecordedCurve& recorded);
+
+class DischargeFeed final : public QObject, public modbus::ReadingSink {
+    Q_OBJECT
+public:
+    // Earlier discharges kept as references; the oldest goes first.
+    static constexpr std::size_t kMaxEarlierDischarges = 4;
+
+    void takeReading(const modbus::Reading& reading) override;
+    void lineEnded() override;
+    void take(const discharge::Sample& s);
+
+    const DischargeCurves& curves() const { return curves_; }
+    const SampleLog& samples() const { return samples_; }
+    discharge::Summary summary() const { return tracker_.summary(); }
+    bool running() const { return tracker_.running(); }
+
+    const std::vector<ReferenceCurve>& references() const { return references_; }
+    void addReference(ReferenceCurve curve);
+    void removeReference(std::size_t index);
+
+Q_SIGNALS:
+    void started(); // a new discharge: the curves begin again
+    void changed(); // the running discharge's curves or summary
+    void referencesChanged();
+
+private:
+    void keepAsReference();
+    void dropOldestEarlier();
+
+    discharge::Tracker tracker_;
+    DischargeCurves curves_;
+    SampleLog samples_;
+    std::vector<ReferenceCurve> references_;
+    int nextColour_ = 0;
+    int discharges_ = 0;
+};
+
+} // namespace eload::chart

@@ -1,0 +1,27 @@
+#pragma once
+// The discharge's figures as texts, with the panel's patterns and units
+// ("12.34V", "2.200AH", "02:11:05"), for the summary, the reference table
+// and the hover read-out.
+
+#include "discharge/Summary.h"
+
+#include <QString>
+
+namespace eload::chart {
+
+QString voltageOf(double volts);
+QString currentOf(double amperes);
+QString powerOf(double watts);
+QString capacityOf(double ampereHours);
+QString energyOf(double wattHours);
+QString durationOf(double seconds);
+
+struct SummaryTexts {
+    QString duration, capacity, energy, averageVoltage, lowestVoltage, averageCurrent, averagePower,
+        end;
+};
+
+// `running`: the discharge has not ended; its end reads "放电中".
+SummaryTexts summaryTexts(const discharge::Summary& s, bool running);
+
+} // namespace eload::chart

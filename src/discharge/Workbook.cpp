@@ -1,5 +1,9 @@
-// The panel's workbooks read back: the zip through QuaZip, the parts through
-// QXmlStreamReader, streamed, every entry capped in size.
+// The panel's workbooks read back: the zip through minizip's unzip, the parts
+// through QXmlStreamReader, streamed, every entry capped in size.
+//
+// Not QuaZip: it exports its own, changed copy of minizip's functions under
+// the same names, and libxlsxwriter (the recording, in the same programs)
+// calls minizip; whichever library loads first takes the other's calls.
 
 #include "discharge/ReadErrors.h"
 #include "discharge/RecordingFile.h"
@@ -11,11 +15,10 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QXmlStreamReader>
-#include <quazip.h>
-#include <quazipfile.h>
 #include <unzip.h>
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <functional>
 
@@ -36,24 +39,68 @@ struct Cell {
 using Cells = std::array<Cell, kBookColumns>;
 using Failure = std::optional<QString>; // what was wrong, if anything
 
-// A zip entry seen through a cap on its uncompressed size, so that a zip bomb
-// ends in a message instead of exhausting memory.
+// The archive, closed with its owner.
+class ZipArchive {
+public:
+    explicit ZipArchive(const QString& path) : zip_(unzOpen64(QFile::encodeName(path).constData()))
+    {
+    }
+    ~ZipArchive()
+    {
+        if (zip_) unzClose(zip_);
+    }
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+
+    bool isOpen() const { return zip_ != nullptr; }
+    // Part names compare without regard to case, as the package format has it.
+    bool locate(const QString& part) const
+    {
+        return zip_ && unzLocateFile(zip_, part.toUtf8().constData(), 2) == UNZ_OK;
+    }
+    unzFile handle() const { return zip_; }
+    // Of the located entry, as the zip's directory declares it.
+    quint64 declaredSize() const
+    {
+        unz_file_info64 info{};
+        unzGetCurrentFileInfo64(zip_, &info, nullptr, 0, nullptr, 0, nullptr, 0);
+        return info.uncompressed_size;
+    }
+
+private:
+    unzFile zip_;
+};
+
+// The located zip entry seen through a cap on its uncompressed size, so that
+// a zip bomb ends in a message instead of exhausting memory.
 class CappedEntry : public QIODevice {
 public:
-    CappedEntry(QuaZipFile& file, qint64 cap) : file_(file), cap_(cap)
+    CappedEntry(unzFile zip, qint64 cap) : zip_(zip), cap_(cap)
     {
+        entryOpen_ = unzOpenCurrentFile(zip_) == UNZ_OK;
         open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
+    ~CappedEntry() override { finish(); }
+    bool entryOpen() const { return entryOpen_; }
     bool exceeded() const { return exceeded_; }
     bool failed() const { return failed_; }
     bool isSequential() const override { return true; }
+    // Closes the entry; false when its checksum (checked once it was read whole) is wrong.
+    bool finish()
+    {
+        if (!entryOpen_) return true;
+        entryOpen_ = false;
+        return unzCloseCurrentFile(zip_) == UNZ_OK;
+    }
 
 protected:
     qint64 readData(char* data, qint64 max) override
     {
-        const qint64 n = file_.read(data, std::min(max, cap_ - total_ + 1));
+        if (!entryOpen_) return -1;
+        const qint64 want = std::min({max, cap_ - total_ + 1, qint64(INT_MAX)});
+        const int n = unzReadCurrentFile(zip_, data, unsigned(want));
         if (n < 0) failed_ = true;
-        if (n <= 0) return n;
+        if (n <= 0) return n < 0 ? -1 : 0;
         total_ += n;
         exceeded_ = total_ > cap_;
         return exceeded_ ? -1 : n;
@@ -61,9 +108,10 @@ protected:
     qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
-    QuaZipFile& file_;
+    unzFile zip_;
     qint64 cap_;
     qint64 total_ = 0;
+    bool entryOpen_ = false;
     bool exceeded_ = false;
     bool failed_ = false;
 };
@@ -125,8 +173,11 @@ std::optional<qint64> msecsOf(const Cell& cell)
     }
     const auto days = numberOf(cell, {});
     if (!days || *days < 0 || *days > 2958465) return std::nullopt; // up to the year 9999
-    const QDateTime epoch(QDate(1899, 12, 30), QTime(0, 0));
-    return epoch.addMSecs(std::llround(*days * 86400000.0)).toMSecsSinceEpoch();
+    // As a wall-clock time: a day count crosses daylight-saving changes.
+    const qint64 msecs = std::llround(*days * 86400000.0);
+    const QDate date = QDate(1899, 12, 30).addDays(msecs / 86400000);
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(msecs % 86400000)))
+        .toMSecsSinceEpoch();
 }
 
 // A spreadsheet's time number is a fraction of a day.
@@ -191,7 +242,6 @@ private:
 
     Failure open();
     Failure readPart(const QString& part, const PartParser& parse);
-    bool hasPart(const QString& part);
     Failure parseWorkbook(QXmlStreamReader& xml);
     Failure parseRelationships(QXmlStreamReader& xml);
     Failure parseSharedStrings(QXmlStreamReader& xml);
@@ -200,7 +250,7 @@ private:
     Failure takeRow(qint64 row, const Cells& cells);
 
     QString path_;
-    QuaZip zip_;
+    ZipArchive zip_;
     QString sheetId_, sheetPart_, sharedPart_;
     QStringList shared_;
     qint64 sharedChars_ = 0;
@@ -210,7 +260,7 @@ private:
 
 Failure WorkbookReader::open()
 {
-    if (zip_.open(QuaZip::mdUnzip)) return std::nullopt;
+    if (zip_.isOpen()) return std::nullopt;
     QFile file(path_);
     if (!file.exists()) return QStringLiteral("文件不存在");
     if (!file.open(QIODevice::ReadOnly))
@@ -221,24 +271,19 @@ Failure WorkbookReader::open()
     return QStringLiteral("不是 xlsx 工作簿（不是 zip 文件）");
 }
 
-bool WorkbookReader::hasPart(const QString& part)
-{
-    return zip_.setCurrentFile(part, QuaZip::csInsensitive);
-}
-
 Failure WorkbookReader::readPart(const QString& part, const PartParser& parse)
 {
-    if (!hasPart(part)) return QStringLiteral("不是 xlsx 工作簿（缺少 %1）").arg(part);
+    if (!zip_.locate(part)) return QStringLiteral("不是 xlsx 工作簿（缺少 %1）").arg(part);
     const QString broken = QStringLiteral("文件不完整或已损坏（读取 %1 出错）").arg(part);
-    QuaZipFile file(&zip_);
-    if (!file.open(QIODevice::ReadOnly)) return broken;
-    CappedEntry entry(file, kMaxEntryBytes);
+    const QString tooLarge =
+        QStringLiteral("%1 解压后超过 %2 MiB 的上限，不予读取").arg(part).arg(kMaxEntryBytes >> 20);
+    // The declared size first; the count while reading guards against a lie.
+    if (zip_.declaredSize() > quint64(kMaxEntryBytes)) return tooLarge;
+    CappedEntry entry(zip_.handle(), kMaxEntryBytes);
+    if (!entry.entryOpen()) return broken;
     QXmlStreamReader xml(&entry);
     const Failure failure = parse(xml);
-    if (entry.exceeded())
-        return QStringLiteral("%1 解压后超过 %2 MiB 的上限，不予读取")
-            .arg(part)
-            .arg(kMaxEntryBytes >> 20);
+    if (entry.exceeded()) return tooLarge;
     if (entry.failed()) return broken;
     if (failure) return failure;
     if (xml.hasError())
@@ -246,8 +291,7 @@ Failure WorkbookReader::readPart(const QString& part, const PartParser& parse)
             .arg(part)
             .arg(xml.lineNumber())
             .arg(xml.errorString());
-    file.close();
-    if (file.getZipError() != UNZ_OK) return broken;
+    if (!entry.finish()) return broken;
     return std::nullopt;
 }
 
@@ -394,7 +438,7 @@ ReadResult WorkbookReader::read()
     Failure failure = open();
     if (!failure) failure = readPart(kWorkbookPart, bind(&WorkbookReader::parseWorkbook));
     if (!failure) failure = readPart(kWorkbookRels, bind(&WorkbookReader::parseRelationships));
-    if (!failure && sharedPart_.isEmpty() && hasPart(QStringLiteral("xl/sharedStrings.xml")))
+    if (!failure && sharedPart_.isEmpty() && zip_.locate(QStringLiteral("xl/sharedStrings.xml")))
         sharedPart_ = QStringLiteral("xl/sharedStrings.xml");
     if (!failure && !sharedPart_.isEmpty())
         failure = readPart(sharedPart_, bind(&WorkbookReader::parseSharedStrings));

@@ -63,22 +63,31 @@ void Series::reserveForOneMore()
     ys_.reserve(wanted);
 }
 
-void Series::widen(Extremes& e, const Extremes& by) const
+void Series::widen(Extremes& e, const Extremes& by)
 {
-    if (ys_[by.low] < ys_[e.low]) e.low = by.low;
-    if (ys_[by.high] > ys_[e.high]) e.high = by.high;
+    if (by.lowY < e.lowY) {
+        e.lowY = by.lowY;
+        e.low = by.low;
+    }
+    if (by.highY > e.highY) {
+        e.highY = by.highY;
+        e.high = by.high;
+    }
+}
+
+Series::Extremes Series::pointExtremes(std::size_t i) const
+{
+    return {ys_[i], ys_[i], std::uint32_t(i), std::uint32_t(i)};
 }
 
 // Level 0 is the points themselves; level k >= 1 is levels_[k - 1].
 Series::Extremes Series::extremes(std::size_t i0, std::size_t i1) const
 {
-    const auto first = std::uint32_t(i0);
-    Extremes e{first, first};
+    Extremes e = pointExtremes(i0);
     std::size_t lo = i0, hi = i1;
     for (std::size_t k = 0; lo < hi; ++k) {
         const auto widenBy = [&](std::size_t j) {
-            const auto point = std::uint32_t(j);
-            widen(e, k == 0 ? Extremes{point, point} : levels_[k - 1][j]);
+            widen(e, k == 0 ? pointExtremes(j) : levels_[k - 1][j]);
         };
         if (k == levels_.size()) {
             while (lo < hi)
@@ -98,14 +107,14 @@ Series::Extremes Series::extremes(std::size_t i0, std::size_t i1) const
 void Series::summarizeLast()
 {
     const std::size_t i = size() - 1;
-    const auto point = std::uint32_t(i);
+    const Extremes point = pointExtremes(i);
     for (std::size_t k = 0; k < levels_.size(); ++k) {
         auto& level = levels_[k];
         const std::size_t block = i >> (kFanOutBits * (k + 1));
         if (block == level.size())
-            level.push_back({point, point});
+            level.push_back(point);
         else
-            widen(level[block], {point, point});
+            widen(level[block], point);
     }
     const std::size_t top = levels_.empty() ? size() : levels_.back().size();
     if (top > kFanOut) rebuildSummary();
@@ -120,8 +129,7 @@ void Series::rebuildSummary()
         if (below <= kFanOut) return;
         std::vector<Extremes> level((below + kFanOutMask) >> kFanOutBits);
         for (std::size_t j = 0; j < below; ++j) {
-            const auto point = std::uint32_t(j);
-            const Extremes child = levels_.empty() ? Extremes{point, point} : levels_.back()[j];
+            const Extremes child = levels_.empty() ? pointExtremes(j) : levels_.back()[j];
             Extremes& parent = level[j >> kFanOutBits];
             if ((j & kFanOutMask) == 0)
                 parent = child;
@@ -207,8 +215,15 @@ std::vector<QPointF> Series::decimated(double x0, double x1, int columns) const
     };
     for (std::size_t i = begin; i < end;) {
         const int c = columnOf(xs_[i]);
-        const auto next = std::partition_point(xs_.begin() + i, xs_.begin() + end,
-                                               [&](double x) { return columnOf(x) <= c; });
+        // The column's end: galloping from i, so the search stays near it.
+        std::size_t inside = i, probe = i + 1;
+        for (std::size_t step = 1; probe < end && columnOf(xs_[probe]) <= c; step *= 2) {
+            inside = probe;
+            probe += step;
+        }
+        const auto next =
+            std::partition_point(xs_.begin() + inside + 1, xs_.begin() + std::min(probe, end),
+                                 [&](double x) { return columnOf(x) <= c; });
         const auto j = std::size_t(next - xs_.begin());
         const Extremes e = extremes(i, j);
         std::size_t picks[] = {i, e.low, e.high, j - 1};

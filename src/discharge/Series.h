@@ -57,15 +57,19 @@ public:
     std::optional<QPointF> nearest(double x) const;
 
 private:
+    // The lowest and highest y of a block and their indices; the values are
+    // kept here so that a query reads no point out of order.
     struct Extremes {
-        std::uint32_t low = 0, high = 0; // indices of the lowest and highest y
+        float lowY = 0, highY = 0;
+        std::uint32_t low = 0, high = 0;
     };
     static constexpr int kFanOutBits = 4; // 16 children per summary block
 
     std::size_t lowerBound(double x, std::size_t from, std::size_t to) const;
     std::size_t upperBound(double x) const;
     Extremes extremes(std::size_t i0, std::size_t i1) const; // of [i0, i1), i0 < i1
-    void widen(Extremes& e, const Extremes& by) const;
+    static void widen(Extremes& e, const Extremes& by);
+    Extremes pointExtremes(std::size_t i) const;
     void summarizeLast();
     void rebuildSummary();
     void reserveForOneMore();

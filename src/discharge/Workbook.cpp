@@ -164,20 +164,37 @@ std::optional<double> numberOf(const Cell& cell, QStringView unit)
     return v;
 }
 
-// A spreadsheet's date number counts days from 1899-12-30.
-std::optional<qint64> msecsOf(const Cell& cell)
+// Local wall-clock times to PC time. Converting local time asks the time-zone
+// rules (and the file system) each time, so the start of the last hour is kept.
+class LocalClock {
+public:
+    qint64 msecsAt(QDate date, QTime time)
+    {
+        const qint64 hour = date.toJulianDay() * 24 + time.hour();
+        if (hour != hour_) {
+            hour_ = hour;
+            hourStart_ = QDateTime(date, QTime(time.hour(), 0)).toMSecsSinceEpoch();
+        }
+        return hourStart_ + (time.msecsSinceStartOfDay() - time.hour() * 3'600'000);
+    }
+
+private:
+    qint64 hour_ = -1;
+    qint64 hourStart_ = 0;
+};
+
+// A row's time: the panel's text, or a spreadsheet's date number (days from 1899-12-30).
+std::optional<qint64> msecsOf(const Cell& cell, LocalClock& clock)
 {
     if (!cell.number) {
-        const auto time = modbus::timeOfRowText(cell.text);
-        return time ? std::optional(time->toMSecsSinceEpoch()) : std::nullopt;
+        const auto wall = modbus::wallClockOfRowText(cell.text);
+        return wall ? std::optional(clock.msecsAt(wall->first, wall->second)) : std::nullopt;
     }
     const auto days = numberOf(cell, {});
     if (!days || *days < 0 || *days > 2958465) return std::nullopt; // up to the year 9999
-    // As a wall-clock time: a day count crosses daylight-saving changes.
     const qint64 msecs = std::llround(*days * 86400000.0);
-    const QDate date = QDate(1899, 12, 30).addDays(msecs / 86400000);
-    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(msecs % 86400000)))
-        .toMSecsSinceEpoch();
+    return clock.msecsAt(QDate(1899, 12, 30).addDays(msecs / 86400000),
+                         QTime::fromMSecsSinceStartOfDay(int(msecs % 86400000)));
 }
 
 // A spreadsheet's time number is a fraction of a day.
@@ -206,9 +223,9 @@ constexpr std::array<ValueColumn, 7> kValueColumns = {{
 }};
 
 // The sample of one data row; else the column (from 1) that did not parse.
-int parseRow(const Cells& cells, Sample& s)
+int parseRow(const Cells& cells, LocalClock& clock, Sample& s)
 {
-    const auto msecs = msecsOf(cells[1]);
+    const auto msecs = msecsOf(cells[1], clock);
     if (!msecs) return 2;
     s.msecs = *msecs;
     std::array<double, kValueColumns.size()> v{};
@@ -255,6 +272,7 @@ private:
     QStringList shared_;
     qint64 sharedChars_ = 0;
     bool headerSeen_ = false;
+    LocalClock clock_;
     RecordedCurve curve_;
 };
 
@@ -421,7 +439,7 @@ Failure WorkbookReader::takeRow(qint64 row, const Cells& cells)
     if (std::none_of(cells.begin() + 1, cells.end(), filled)) return std::nullopt;
     if (qsizetype(curve_.samples.size()) >= kMaxRows) return tooManyRowsText();
     Sample s;
-    if (const int bad = parseRow(cells, s))
+    if (const int bad = parseRow(cells, clock_, s))
         return badCellText(row, columnLetter(bad), texts::kRecordHeader[bad - 1],
                            cells[bad - 1].text);
     curve_.samples.push_back(s);

@@ -86,14 +86,25 @@ std::optional<int> secondsOfDischargeTimeText(QStringView text)
            m.capturedView(3).toInt();
 }
 
+std::optional<std::pair<QDate, QTime>> wallClockOfRowText(QStringView text)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^\\s*([0-9]{4})-([0-9]{2})-([0-9]{2}) "
+                       "([0-9]{2})(?:时:|:)([0-9]{2})(?:分:|:)([0-9]{2})秒?\\s*$"));
+    const QRegularExpressionMatch m = shape.match(text);
+    if (!m.hasMatch()) return std::nullopt;
+    const auto n = [&](int i) { return m.capturedView(i).toInt(); };
+    const QDate date(n(1), n(2), n(3));
+    const QTime time(n(4), n(5), n(6));
+    if (!date.isValid() || !time.isValid()) return std::nullopt;
+    return std::pair{date, time};
+}
+
 std::optional<QDateTime> timeOfRowText(QStringView text)
 {
-    const QString t = text.trimmed().toString();
-    for (const auto* pattern : {"yyyy-MM-dd hh时:mm分:ss秒", "yyyy-MM-dd hh:mm:ss"}) {
-        const QDateTime time = QDateTime::fromString(t, QString::fromUtf8(pattern));
-        if (time.isValid()) return time;
-    }
-    return std::nullopt;
+    const auto clock = wallClockOfRowText(text);
+    if (!clock) return std::nullopt;
+    return QDateTime(clock->first, clock->second);
 }
 
 } // namespace eload::modbus

@@ -7,6 +7,7 @@
 #include <QStringView>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace eload::modbus {
 
@@ -43,7 +44,9 @@ std::optional<double> valueOfText(QStringView text, QStringView unit);
 // (the hours may have more digits); nothing for any other text.
 std::optional<int> secondsOfDischargeTimeText(QStringView text);
 // The PC time of a recording row, "2026-03-05 14时:05分:09秒" (also
-// "2026-03-05 14:05:09"), as local time; nothing for any other text.
+// "2026-03-05 14:05:09"), as the wall clock showed it; nothing for any other text.
+std::optional<std::pair<QDate, QTime>> wallClockOfRowText(QStringView text);
+// The same as local time.
 std::optional<QDateTime> timeOfRowText(QStringView text);
 
 } // namespace eload::modbus

@@ -1,7 +1,8 @@
 // The discharge data at the sizes of a nine-hour test (64,800 points at 2 Hz)
 // and a week-long one (1.2 million): the cost of one append, of the points a
 // 1000-column view draws (beside one plain pass over the points in view), of
-// autoscale and hover, the memory; and reading back a full workbook.
+// autoscale and hover, the memory, the append that merges at the default
+// bound; and reading back a full workbook.
 //
 // usage: bench_discharge
 // Prints "key value" lines.
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 using namespace eload;
@@ -34,6 +36,13 @@ long rssKb()
     for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ')[0].toLong();
     return -1;
+}
+
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
 // Median of `runs` timings of f, in milliseconds.
@@ -108,6 +117,19 @@ void benchSeries(int n)
                 medianMs(11, [&] { plainPass(copy, 0, x1, 1000); }));
 }
 
+// The one append in maxPoints/4 that merges the oldest half: O(maxPoints).
+void benchMerge()
+{
+    Series series;
+    for (std::size_t i = 0; i < Series::kDefaultMaxPoints; ++i)
+        series.append(double(i), std::sin(i * 1e-3));
+    QElapsedTimer t;
+    t.start();
+    series.append(double(Series::kDefaultMaxPoints), 0);
+    std::printf("merging_append_at_%zu_points_ms %.1f (%zu points after)\n",
+                Series::kDefaultMaxPoints, t.nsecsElapsed() / 1e6, series.size());
+}
+
 void benchWorkbook()
 {
     QTemporaryDir dir;
@@ -140,12 +162,16 @@ void benchWorkbook()
     sheet.saveAs(dir.filePath("full"));
     sheet.close();
     std::size_t rows = 0;
+    double cpuMs = 0;
     const double ms = medianMs(3, [&] {
+        const double cpuBefore = threadCpuMs();
         const ReadResult r = readWorkbook(dir.filePath("full.xlsx"));
+        cpuMs = threadCpuMs() - cpuBefore;
         if (const auto* curve = std::get_if<RecordedCurve>(&r)) rows = curve->samples.size();
     });
-    std::printf("workbook_read_65533_rows_ms %.0f (%zu samples, %lld bytes)\n", ms, rows,
-                QFileInfo(dir.filePath("full.xlsx")).size());
+    std::printf("workbook_read_65533_rows_ms %.0f, cpu of the last run %.0f ms (%zu samples, "
+                "%lld bytes)\n",
+                ms, cpuMs, rows, QFileInfo(dir.filePath("full.xlsx")).size());
 }
 
 } // namespace
@@ -155,6 +181,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     benchSeries(64'800);
     benchSeries(1'200'000);
+    benchMerge();
     benchWorkbook();
     return 0;
 }

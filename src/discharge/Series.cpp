@@ -34,8 +34,8 @@ std::size_t Series::memoryBytes() const
 
 void Series::clear()
 {
-    xs_ = {};
-    ys_ = {};
+    xs_.clear();
+    ys_.clear();
     levels_ = {};
 }
 
@@ -44,23 +44,11 @@ bool Series::append(double x, double y)
     const auto yf = float(y);
     if (!std::isfinite(x) || !std::isfinite(yf)) return false;
     if (!empty() && x < xs_.back()) return false;
-    reserveForOneMore();
     xs_.push_back(x);
     ys_.push_back(yf);
     summarizeLast();
     if (size() > maxPoints_) mergeOldest();
     return true;
-}
-
-// Growth by a quarter: a doubling vector would hold up to twice what a long
-// run needs, just when memory matters most.
-void Series::reserveForOneMore()
-{
-    if (xs_.size() < xs_.capacity()) return;
-    const std::size_t grown = std::max<std::size_t>(1024, xs_.capacity() + xs_.capacity() / 4);
-    const std::size_t wanted = std::min(grown, maxPoints_ + 1);
-    xs_.reserve(wanted);
-    ys_.reserve(wanted);
 }
 
 void Series::widen(Extremes& e, const Extremes& by)
@@ -167,32 +155,45 @@ void Series::mergeOldest()
         xs_[out] = xs_[i];
         ys_[out] = ys_[i];
     }
-    xs_.resize(out);
-    ys_.resize(out);
+    xs_.truncate(out);
+    ys_.truncate(out);
     levels_.clear();
     rebuildSummary();
 }
 
-std::size_t Series::lowerBound(double x, std::size_t from, std::size_t to) const
+template <typename Before>
+std::size_t Series::partitionPoint(std::size_t from, std::size_t to, Before before) const
 {
-    return std::size_t(std::lower_bound(xs_.begin() + from, xs_.begin() + to, x) - xs_.begin());
+    while (from < to) {
+        const std::size_t mid = from + (to - from) / 2;
+        if (before(xs_[mid]))
+            from = mid + 1;
+        else
+            to = mid;
+    }
+    return from;
+}
+
+std::size_t Series::lowerBound(double x) const
+{
+    return partitionPoint(0, size(), [x](double v) { return v < x; });
 }
 
 std::size_t Series::upperBound(double x) const
 {
-    return std::size_t(std::upper_bound(xs_.begin(), xs_.end(), x) - xs_.begin());
+    return partitionPoint(0, size(), [x](double v) { return v <= x; });
 }
 
 std::optional<Series::Range> Series::xRange() const
 {
     if (empty()) return std::nullopt;
-    return Range{xs_.front(), xs_.back()};
+    return Range{xs_[0], xs_.back()};
 }
 
 std::optional<Series::Range> Series::yRange(double x0, double x1) const
 {
     if (!(x0 <= x1)) return std::nullopt;
-    const std::size_t begin = lowerBound(x0, 0, size()), end = upperBound(x1);
+    const std::size_t begin = lowerBound(x0), end = upperBound(x1);
     if (begin >= end) return std::nullopt;
     const Extremes e = extremes(begin, end);
     return Range{ys_[e.low], ys_[e.high]};
@@ -203,7 +204,7 @@ std::vector<QPointF> Series::decimated(double x0, double x1, int columns) const
     std::vector<QPointF> out;
     if (columns < 1 || empty() || !(x0 <= x1) || !std::isfinite(x0) || !std::isfinite(x1))
         return out;
-    const std::size_t begin = lowerBound(x0, 0, size()), end = upperBound(x1);
+    const std::size_t begin = lowerBound(x0), end = upperBound(x1);
     out.reserve(std::min(end - begin, 4 * std::size_t(columns)) + 2);
     if (begin > 0) out.push_back(at(begin - 1));
 
@@ -221,10 +222,8 @@ std::vector<QPointF> Series::decimated(double x0, double x1, int columns) const
             inside = probe;
             probe += step;
         }
-        const auto next =
-            std::partition_point(xs_.begin() + inside + 1, xs_.begin() + std::min(probe, end),
-                                 [&](double x) { return columnOf(x) <= c; });
-        const auto j = std::size_t(next - xs_.begin());
+        const std::size_t j = partitionPoint(inside + 1, std::min(probe, end),
+                                             [&](double x) { return columnOf(x) <= c; });
         const Extremes e = extremes(i, j);
         std::size_t picks[] = {i, e.low, e.high, j - 1};
         std::sort(std::begin(picks), std::end(picks));
@@ -240,7 +239,7 @@ std::vector<QPointF> Series::decimated(double x0, double x1, int columns) const
 std::optional<QPointF> Series::nearest(double x) const
 {
     if (empty() || std::isnan(x)) return std::nullopt;
-    std::size_t i = lowerBound(x, 0, size());
+    std::size_t i = lowerBound(x);
     if (i == size()) return at(size() - 1);
     if (i > 0 && x - xs_[i - 1] < xs_[i] - x) return at(i - 1);
     return at(upperBound(xs_[i]) - 1); // the latest of those at that x

@@ -9,8 +9,11 @@
 // order, so a week-long run cannot exhaust it; the oldest stretch of a long
 // run thus gets coarser, never losing its extremes.
 //
-// Points are held as x double, y float (12 bytes), plus the summary (about
-// 1 byte per point); growth is by a quarter, not by doubling.
+// Points are held as x double, y float (12 bytes) in fixed chunks, plus the
+// summary (about 1 byte per point). An append costs O(log n), except the one
+// that merges: O(maxPoints), once per maxPoints/4 appends.
+
+#include "discharge/ChunkedArray.h"
 
 #include <QPointF>
 #include <cstddef>
@@ -65,19 +68,21 @@ private:
     };
     static constexpr int kFanOutBits = 4; // 16 children per summary block
 
-    std::size_t lowerBound(double x, std::size_t from, std::size_t to) const;
+    // The first index in [from, to) whose x fails `before`; x is ordered by it.
+    template <typename Before>
+    std::size_t partitionPoint(std::size_t from, std::size_t to, Before before) const;
+    std::size_t lowerBound(double x) const;
     std::size_t upperBound(double x) const;
     Extremes extremes(std::size_t i0, std::size_t i1) const; // of [i0, i1), i0 < i1
     static void widen(Extremes& e, const Extremes& by);
     Extremes pointExtremes(std::size_t i) const;
     void summarizeLast();
     void rebuildSummary();
-    void reserveForOneMore();
     void mergeOldest();
 
     std::size_t maxPoints_;
-    std::vector<double> xs_;
-    std::vector<float> ys_;
+    ChunkedArray<double> xs_;
+    ChunkedArray<float> ys_;
     // levels_[k][j]: the extremes of points [j·16^(k+1), (j+1)·16^(k+1)).
     std::vector<std::vector<Extremes>> levels_;
 };

@@ -7,6 +7,7 @@
 #include "ui/frmmain.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 
 namespace {
@@ -35,6 +36,7 @@ int main(int argc, char** argv)
     int qtArgc = int(options.qtArguments.size());
     options.qtArguments.push_back(nullptr);
     QApplication app(qtArgc, options.qtArguments.data());
+    app.setWindowIcon(QIcon(QStringLiteral(":/icons/eload-panel.png"))); // packaging/
 
     QtSerialDevice port(options.ports);
     SystemClock clock;

@@ -131,7 +131,7 @@ template <typename Work, typename Done> void runAside(QObject* owner, Work work,
     using Result = decltype(work());
     auto* watcher = new QFutureWatcher<Result>(owner);
     QObject::connect(watcher, &QFutureWatcher<Result>::finished, owner, [watcher, done] {
-        done(watcher->result());
+        done(watcher->future().takeResult()); // curves are moved, never copied
         watcher->deleteLater();
     });
     watcher->setFuture(QtConcurrent::run(std::move(work)));
@@ -221,7 +221,7 @@ ChartView* ChartWindow::addView(Plot& plot, const QString& title)
     tabs_->addTab(view, title);
     connect(view, &ChartView::viewMoved, this, [this, &plot] {
         plot.stopFollowing();
-        plot.redraw();
+        redrawNow();
     });
     connect(view, &ChartView::resetAsked, this, &ChartWindow::resetView);
     connect(view, &ChartView::hovered, this, &ChartWindow::hover);
@@ -436,17 +436,17 @@ void ChartWindow::openReferences(const QStringList& paths)
     status_->setText(QStringLiteral("正在读取 %1 个文件…").arg(paths.size()));
     runAside(
         this, [paths] { return readReferences(paths); },
-        [this](const std::vector<ReadOutcome>& read) { addReadReferences(read); });
+        [this](std::vector<ReadOutcome> read) { addReadReferences(std::move(read)); });
 }
 
 // The files that read well are laid over the chart; each one that did not is named.
-void ChartWindow::addReadReferences(const std::vector<ReadOutcome>& read)
+void ChartWindow::addReadReferences(std::vector<ReadOutcome> read)
 {
     QStringList errors;
     int added = 0;
-    for (const ReadOutcome& r : read) {
-        if (const auto* curve = std::get_if<ReferenceCurve>(&r)) {
-            feed_.addReference(*curve);
+    for (ReadOutcome& r : read) {
+        if (auto* curve = std::get_if<ReferenceCurve>(&r)) {
+            feed_.addReference(std::move(*curve));
             ++added;
         } else {
             errors << std::get<discharge::ReadError>(r).message;

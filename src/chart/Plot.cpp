@@ -4,6 +4,7 @@
 #include <QLegendMarker>
 #include <QPen>
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 namespace eload::chart {
@@ -19,12 +20,33 @@ std::optional<Range> unite(std::optional<Range> a, std::optional<Range> b)
     return Range{std::min(a->min, b->min), std::max(a->max, b->max)};
 }
 
-// Room around the curve, and a span for a flat one.
+// Room around the curve, and a span for a flat one; no negative room under
+// values that cannot be negative (a current starting at zero).
 Range padded(Range r)
 {
     const double span = r.max - r.min;
     const double pad = span > 0 ? span * 0.05 : std::max(std::abs(r.max) * 0.05, 0.1);
-    return {r.min - pad, r.max + pad};
+    const double low = r.min - pad;
+    return {r.min >= 0 ? std::max(low, 0.0) : low, r.max + pad};
+}
+
+// About six ticks on 1, 2 or 5 times a power of ten.
+double tickStep(double span)
+{
+    if (!(span > 0)) return 1;
+    const double raw = span / 6;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double n = raw / magnitude;
+    return (n < 1.5 ? 1 : n < 3 ? 2 : n < 7 ? 5 : 10) * magnitude;
+}
+
+// Never a moment with a small step over a wide range: Qt lays out every tick.
+void setSpan(QValueAxis* axis, double min, double max)
+{
+    const double step = tickStep(max - min);
+    if (step > axis->tickInterval()) axis->setTickInterval(step);
+    axis->setRange(min, max);
+    axis->setTickInterval(step);
 }
 
 constexpr double kMarkerRadius = 4;
@@ -55,7 +77,13 @@ void Plot::styleAxis(QValueAxis* axis, const QString& title, const QColor& colou
     axis->setLabelsColor(colour);
     axis->setLinePenColor(colour);
     axis->setLabelFormat(QStringLiteral("%.4g"));
+    // The axes span the curves exactly; the ticks follow every zoom.
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    QObject::connect(axis, &QValueAxis::rangeChanged, chart_,
+                     [axis](qreal min, qreal max) { axis->setTickInterval(tickStep(max - min)); });
     axis->setRange(0, 1);
+    axis->setTickInterval(tickStep(1));
 }
 
 QValueAxis* Plot::addYAxis(const QString& title, Qt::Alignment side, const QColor& colour)
@@ -113,7 +141,7 @@ void Plot::setXUnit(double perUnit, const QString& unit)
 {
     if (perUnit == perUnit_) return;
     // The shown range stays where it was in the data.
-    x_->setRange(x_->min() * perUnit_ / perUnit, x_->max() * perUnit_ / perUnit);
+    setSpan(x_, x_->min() * perUnit_ / perUnit, x_->max() * perUnit_ / perUnit);
     perUnit_ = perUnit;
     x_->setTitleText(axisTitle(xName_, unit));
 }
@@ -150,9 +178,10 @@ void Plot::fitX()
     for (const Trace& t : traces_)
         if (t.line->isVisible()) x = unite(x, t.data->xRange());
     if (!x) return;
-    const double span = x->max > x->min ? x->max - x->min : perUnit_;
-    x_->setRange(x->min / perUnit_, (x->min + span) / perUnit_);
-    x_->applyNiceNumbers();
+    // Time and capacity count up from zero; a little room after the newest point.
+    const double x0 = std::min(x->min, 0.0);
+    const double span = x->max > x0 ? x->max - x0 : perUnit_;
+    setSpan(x_, x0 / perUnit_, (x0 + span * 1.03) / perUnit_);
 }
 
 void Plot::fitY(QValueAxis* axis, double x0, double x1)
@@ -162,8 +191,7 @@ void Plot::fitY(QValueAxis* axis, double x0, double x1)
         if (t.y == axis && t.line->isVisible()) y = unite(y, t.data->yRange(x0, x1));
     if (!y) return;
     const Range r = padded(*y);
-    axis->setRange(r.min, r.max);
-    axis->applyNiceNumbers();
+    setSpan(axis, r.min, r.max);
 }
 
 QString Plot::hover(QPointF scenePos)

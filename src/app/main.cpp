@@ -3,12 +3,14 @@
 #include "app/Clock.h"
 #include "app/Form.h"
 #include "app/Options.h"
+#include "chart/ChartWindow.h"
 #include "serial/QtSerialDevice.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -48,6 +50,13 @@ int main(int argc, char** argv)
     window.setEvents(&form);
     form.Form_Load();
     window.show();
+    // --chart: the discharge curve beside the panel, fed by the form; it never sends.
+    std::unique_ptr<chart::ChartWindow> chartWindow;
+    if (options.chart) {
+        chartWindow = std::make_unique<chart::ChartWindow>();
+        form.setReadingSink(&chartWindow->feed());
+        chartWindow->showBeside(window);
+    }
     const int rc = app.exec();
     // The form goes first; the window must not call into it while it is torn down.
     window.setEvents(nullptr);

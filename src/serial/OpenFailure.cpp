@@ -29,15 +29,21 @@ bool accessDenied(const QString& path)
     return errno == EACCES || errno == EPERM;
 }
 
-QString permissionRemedy(const QString& path)
+std::optional<DeviceGroup> deviceGroup(const QString& path)
 {
     struct stat st {};
+    if (::stat(path.toLocal8Bit().constData(), &st) != 0 || st.st_gid == 0) return std::nullopt;
+    const struct group* g = ::getgrgid(st.st_gid);
+    return DeviceGroup{unsigned(st.st_gid), g ? QString::fromLocal8Bit(g->gr_name) : QString()};
+}
+
+QString permissionRemedy(const QString& path)
+{
     // Group root is no group to join: the device's rights need changing.
-    if (::stat(path.toLocal8Bit().constData(), &st) != 0 || st.st_gid == 0)
-        return texts::kNoAccessCheckRights.arg(path);
-    if (const struct group* g = ::getgrgid(st.st_gid))
-        return texts::kNoAccessJoinGroup.arg(path, QString::fromLocal8Bit(g->gr_name));
-    return texts::kNoAccessGroupId.arg(path, QString::number(st.st_gid));
+    const std::optional<DeviceGroup> group = deviceGroup(path);
+    if (!group) return texts::kNoAccessCheckRights.arg(path);
+    if (!group->name.isEmpty()) return texts::kNoAccessJoinGroup.arg(path, group->name);
+    return texts::kNoAccessGroupId.arg(path, QString::number(group->id));
 }
 
 } // namespace eload

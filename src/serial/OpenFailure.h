@@ -7,6 +7,7 @@
 
 #include <QSerialPort>
 #include <QString>
+#include <optional>
 
 namespace eload {
 
@@ -17,6 +18,15 @@ SerialError openFailure(QSerialPort::SerialPortError code, const QString& cause,
 
 // True when this process may not read and write the device at `path`.
 bool accessDenied(const QString& path);
+
+// The group that owns the device at `path`, for a user to join: its id and
+// name (empty when the system knows none); nothing when the device cannot be
+// looked at or belongs to group root, which is no group to join.
+struct DeviceGroup {
+    unsigned id = 0;
+    QString name;
+};
+std::optional<DeviceGroup> deviceGroup(const QString& path);
 
 // The fix for a device the user may not open: join the group that owns it.
 QString permissionRemedy(const QString& path);

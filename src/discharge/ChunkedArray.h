@@ -3,6 +3,7 @@
 // pause of the event thread when a long series grows), and at most one chunk
 // stands spare.
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -13,6 +14,23 @@ template <typename T> class ChunkedArray {
 public:
     static constexpr int kChunkBits = 12;
     static constexpr std::size_t kChunk = std::size_t(1) << kChunkBits;
+
+    ChunkedArray() = default;
+    ChunkedArray(ChunkedArray&&) noexcept = default;
+    ChunkedArray& operator=(ChunkedArray&&) noexcept = default;
+    ChunkedArray(const ChunkedArray& other) : size_(other.size_)
+    {
+        for (std::size_t first = 0; first < size_; first += kChunk) {
+            const T* from = other.chunks_[first >> kChunkBits].get();
+            chunks_.push_back(std::unique_ptr<T[]>(new T[kChunk]));
+            std::copy(from, from + std::min(kChunk, size_ - first), chunks_.back().get());
+        }
+    }
+    ChunkedArray& operator=(const ChunkedArray& other)
+    {
+        if (this != &other) *this = ChunkedArray(other);
+        return *this;
+    }
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }

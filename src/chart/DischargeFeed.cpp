@@ -75,7 +75,8 @@ void DischargeFeed::keepAsReference()
                  .arg(discharges_)
                  .arg(QDateTime::fromMSecsSinceEpoch(curves_.firstMsecs)
                           .toString(QStringLiteral("HH:mm:ss")));
-    r.voltageOverCapacity = std::exchange(curves_.voltageOverCapacity, discharge::Series{});
+    r.voltageOverCapacity =
+        std::exchange(curves_.voltageOverCapacity, discharge::Series{DischargeCurves::kMaxPoints});
     r.summary = tracker_.previous().value_or(discharge::Summary{});
     r.earlier = true;
     addReference(std::move(r));

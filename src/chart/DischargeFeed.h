@@ -19,8 +19,13 @@ namespace eload::chart {
 
 // One discharge's curves: voltage, current and power over the seconds since
 // its first sample; voltage under load over the module's capacity count.
+// Each curve keeps up to kMaxPoints (as many as the export's samples); past
+// that its older half is merged, extremes kept: about 6.5 MB a curve at most.
 struct DischargeCurves {
-    discharge::Series voltage, current, power, voltageOverCapacity;
+    static constexpr std::size_t kMaxPoints = SampleLog::kDefaultMaxRows;
+
+    discharge::Series voltage{kMaxPoints}, current{kMaxPoints}, power{kMaxPoints},
+        voltageOverCapacity{kMaxPoints};
     qint64 firstMsecs = 0;
 
     void append(const discharge::Sample& s);

@@ -2,6 +2,8 @@
 
 #include "ui/Texts.h"
 
+#include <QFileInfo>
+
 #include <cerrno>
 #include <grp.h>
 #include <sys/stat.h>
@@ -44,6 +46,18 @@ QString permissionRemedy(const QString& path)
     if (!group) return texts::kNoAccessCheckRights.arg(path);
     if (!group->name.isEmpty()) return texts::kNoAccessJoinGroup.arg(path, group->name);
     return texts::kNoAccessGroupId.arg(path, QString::number(group->id));
+}
+
+SerialError lineFailure(QSerialPort::SerialPortError code, const QString& cause,
+                        const QString& path)
+{
+    // A hung-up tty reads end of file, which Qt reports with whatever errno was left.
+    const bool hungUp = code == QSerialPort::ResourceError || code == QSerialPort::ReadError;
+    const QString& reason = !QFileInfo::exists(path) ? texts::kLineDeviceGone
+                            : hungUp                 ? texts::kLineHungUp
+                                                     : texts::kLineIoFailed;
+    return {SerialError::kOtherFailure, reason,
+            cause.isEmpty() ? QString() : texts::kSystemSays.arg(cause)};
 }
 
 } // namespace eload

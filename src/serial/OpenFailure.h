@@ -1,7 +1,8 @@
 #pragma once
 // Why a serial device could not be opened, in the probe's numbers: 8002 for a
 // device that is not there, 8005 for one that is busy or locked, every other
-// cause with the system's words and, for missing rights, what to do.
+// cause with the system's words and, for missing rights, what to do. And why
+// an open line was lost, in plain words.
 
 #include "serial/SerialDevice.h"
 
@@ -30,5 +31,12 @@ std::optional<DeviceGroup> deviceGroup(const QString& path);
 
 // The fix for a device the user may not open: join the group that owns it.
 QString permissionRemedy(const QString& path);
+
+// A line that failed while open: the device at `path` gone, hung up, or
+// failing otherwise, with the system's words `cause` as the line after. Those
+// are often a stale errno, such as "Inappropriate ioctl for device" for an
+// unplugged adapter.
+SerialError lineFailure(QSerialPort::SerialPortError code, const QString& cause,
+                        const QString& path);
 
 } // namespace eload

@@ -65,6 +65,7 @@ std::optional<SerialError> QtSerialDevice::open(int port, const QString& setting
         return e;
     }
     port_.clear(QSerialPort::Input);
+    path_ = path;
     ++session_;
     lineFailed_ = false;
     return std::nullopt;
@@ -81,7 +82,7 @@ void QtSerialDevice::write(const QByteArray& frame)
     if (!port_.isOpen()) return;
     // QSerialPort writes from the event loop; the caller may block it next,
     // so the bytes go to the driver now.
-    if (port_.write(frame) != frame.size() || !port_.flush()) failLine(port_.errorString());
+    if (port_.write(frame) != frame.size() || !port_.flush()) failLine();
 }
 
 void QtSerialDevice::onReadyRead()
@@ -92,24 +93,28 @@ void QtSerialDevice::onReadyRead()
 void QtSerialDevice::onErrorOccurred(QSerialPort::SerialPortError error)
 {
     // Failures of an open or probe are returned by those calls.
-    if (port_.isOpen() && isLineFailure(error)) failLine(port_.errorString());
+    if (port_.isOpen() && isLineFailure(error)) failLine();
 }
 
-void QtSerialDevice::failLine(const QString& cause)
+void QtSerialDevice::failLine()
 {
     if (lineFailed_) return;
     lineFailed_ = true;
+    const QSerialPort::SerialPortError code = port_.error();
+    const QString cause = port_.errorString();
     // Closing stops the notifiers, which would otherwise fire without end.
     port_.close();
-    const SerialError e{SerialError::kOtherFailure, cause, {}};
     QMetaObject::invokeMethod(
-        this, [this, e, session = session_] { reportLineFailure(e, session); },
+        this, [this, code, cause, session = session_] { reportLineFailure(code, cause, session); },
         Qt::QueuedConnection);
 }
 
-void QtSerialDevice::reportLineFailure(const SerialError& e, quint64 session)
+// Whether the device is still there is asked only now, which gives the
+// system a moment to remove an unplugged adapter's node.
+void QtSerialDevice::reportLineFailure(QSerialPort::SerialPortError code, const QString& cause,
+                                       quint64 session)
 {
-    if (session == session_ && listener_) listener_->lineFailed(e);
+    if (session == session_ && listener_) listener_->lineFailed(lineFailure(code, cause, path_));
 }
 
 } // namespace eload

@@ -31,11 +31,13 @@ private:
     std::optional<SerialError> tryOpen(QSerialPort& port, const QString& path);
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
-    void failLine(const QString& cause);
-    void reportLineFailure(const SerialError& e, quint64 session);
+    void failLine();
+    void reportLineFailure(QSerialPort::SerialPortError code, const QString& cause,
+                           quint64 session);
 
     PortMap map_;
     QSerialPort port_;
+    QString path_; // of the line open, or last open
     Listener* listener_ = nullptr;
     quint64 session_ = 0;     // counts opens: a late report of an old line is dropped
     bool lineFailed_ = false; // one report per open

@@ -15,8 +15,8 @@ struct SerialError {
     static constexpr int kOtherFailure = 8000; // permissions, settings, I/O ...
 
     int number = kOtherFailure;
-    QString cause;  // the system's description, for a detail line
-    QString remedy; // what the user can do about it, may be empty
+    QString cause;  // the system's description, or a plain account where that would mislead
+    QString remedy; // a line of its own: what the user can do, or the system's words; may be empty
 };
 
 class SerialDevice {

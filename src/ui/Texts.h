@@ -48,6 +48,13 @@ inline const QString kNoAccessCheckRights = QStringLiteral("无权访问 %1：�
 inline const QString kNoDeviceForPort = QStringLiteral("COM%1 没有对应的设备");
 inline const QString kBadLineSettings = QStringLiteral(
     "串口参数 \"%1\" 无效：应为 波特率,校验位(N/O/E),数据位(5-8),停止位(1/2)，如 9600,N,8,1");
+// Detail lines of kPortLost: the cause after the device path, then the system's words
+inline const QString kLineDeviceGone =
+    QStringLiteral("设备已不存在：串口适配器已被拔出，或设备已被移除。");
+inline const QString kLineHungUp =
+    QStringLiteral("设备已断开：串口适配器可能已被拔出或断电，或线路另一端已关闭。");
+inline const QString kLineIoFailed = QStringLiteral("设备读写失败：请检查串口适配器和连接线。");
+inline const QString kSystemSays = QStringLiteral("系统错误信息：%1");
 
 // Message_Show
 inline const QString kReplyGood = QStringLiteral("通讯数据正常！");

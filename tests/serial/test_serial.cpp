@@ -8,8 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace eload;
@@ -46,8 +48,9 @@ int number(std::optional<SerialError> e) { return !e ? 0 : e->cause.isEmpty() ? 
 
 struct Listener : SerialDevice::Listener {
     int notified = 0, failures = 0;
+    SerialError lost;
     void dataReceived() override { ++notified; }
-    void lineFailed(const SerialError&) override { ++failures; }
+    void lineFailed(const SerialError& e) override { ++failures, lost = e; }
 };
 
 } // namespace
@@ -167,6 +170,9 @@ private Q_SLOTS:
         dev.write("abc"); // fails by both its error signal and its result: one report
         QVERIFY(l.failures == 0 && !dev.isOpen()); // from the event loop
         QTRY_COMPARE_WITH_TIMEOUT(l.failures, 1, 2000);
+        // The pty's node went with its master; the system's words follow the plain cause.
+        QVERIFY(l.lost.cause == texts::kLineDeviceGone &&
+                l.lost.remedy.startsWith(texts::kSystemSays.arg("")));
         QCOMPARE(::write(second.masterFd(), "stale", 5), 5); // waiting before the open: discarded
         QVERIFY(!dev.open(2, kLine));
         dev.write("again"); // on the line before the event loop runs again
@@ -178,6 +184,13 @@ private Q_SLOTS:
         QByteArray got;
         QTRY_VERIFY_WITH_TIMEOUT((got += dev.readAll()) == "back", 2000);
         QVERIFY(l.notified > 0 && l.failures == 1);
+        // Hung up with its node still there, as an unplugged adapter's may linger.
+        const int other = ::open(qPrintable(pathOf(second)), O_RDWR | O_NOCTTY);
+        const bool hungUp = ::ioctl(other, TIOCVHANGUP) == 0;
+        ::close(other);
+        if (!hungUp) QSKIP("hanging up a tty needs CAP_SYS_ADMIN");
+        QTRY_COMPARE_WITH_TIMEOUT(l.failures, 2, 2000);
+        QCOMPARE(l.lost.cause, texts::kLineHungUp);
     }
 };
 

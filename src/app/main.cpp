@@ -3,6 +3,7 @@
 #include "app/Clock.h"
 #include "app/Form.h"
 #include "app/Options.h"
+#include "app/TerminationSignals.h"
 #include "chart/ChartWindow.h"
 #include "serial/QtSerialDevice.h"
 #include "ui/frmmain.h"
@@ -48,6 +49,10 @@ int main(int argc, char** argv)
     formOptions.appFolder = QCoreApplication::applicationDirPath();
     Form form(window, port, clock, formOptions);
     window.setEvents(&form);
+    // Logging out, a service stop or Ctrl+C close the window as its close button does.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &window,
+                     &frmmain::closeUnattended);
     form.Form_Load();
     window.show();
     // --chart: the discharge curve beside the panel, fed by the form; it never sends.

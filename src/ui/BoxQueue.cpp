@@ -4,7 +4,10 @@
 
 namespace eload {
 
-BoxQueue::BoxQueue(std::function<void(const Box&)> show) : show_(std::move(show)) {}
+BoxQueue::BoxQueue(std::function<void(const Box&)> show, std::function<void(const Box&)> tell)
+    : show_(std::move(show)), tell_(std::move(tell))
+{
+}
 
 bool BoxQueue::isPending(const Box& box) const
 {
@@ -13,9 +16,18 @@ bool BoxQueue::isPending(const Box& box) const
 
 void BoxQueue::request(const Box& box)
 {
+    if (!showing_) return tell_(box);
     if (isPending(box)) return;
     waiting_.push_back(box);
     if (!open_) showAll();
+}
+
+void BoxQueue::stopShowing()
+{
+    showing_ = false;
+    for (const Box& box : waiting_)
+        tell_(box);
+    waiting_.clear();
 }
 
 void BoxQueue::showAll()

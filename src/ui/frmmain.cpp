@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <QtDebug>
 #include <optional>
 
 #ifndef ELOAD_VENDOR_URL
@@ -91,7 +92,7 @@ bool typesCharacter(const QKeyEvent& key)
 
 frmmain::frmmain(QWidget* parent)
     : QWidget(parent), openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }),
-      boxes_([this](const Box& box) { showBox(box); })
+      boxes_([this](const Box& box) { showBox(box); }, &frmmain::tellBox)
 {
     setObjectName(QStringLiteral("frmmain"));
     setWindowTitle(texts::kProgramTitle + QString(48, QLatin1Char(' ')));
@@ -478,8 +479,25 @@ bool frmmain::filterKeyPress(QLineEdit* box, KeyHandler keyPress, QEvent* event)
 void frmmain::closeEvent(QCloseEvent* event)
 {
     // Every close request goes through; the handler only gets to save first.
+    closing_ = true;
     if (events_) events_->Form_QueryUnload();
     event->accept();
+}
+
+void frmmain::closeUnattended()
+{
+    boxes_.stopShowing();
+    if (openBox_) openBox_->done(QMessageBox::Ok);
+    closeOnceBoxesReturn();
+}
+
+// The shutdown must not run inside the handler that asked for the box, so
+// the close waits for the box's loop to return to it.
+void frmmain::closeOnceBoxesReturn()
+{
+    if (closing_) return;
+    if (boxes_.isShowing()) return QTimer::singleShot(10, this, &frmmain::closeOnceBoxesReturn);
+    close();
 }
 
 void frmmain::Label9_Click()
@@ -619,7 +637,16 @@ void frmmain::showBox(const Box& box)
                    box.detail.isEmpty() ? box.text : box.text + QLatin1Char('\n') + box.detail,
                    QMessageBox::Ok, this);
     mb.setTextFormat(Qt::PlainText);
+    openBox_ = &mb;
     mb.exec();
+}
+
+void frmmain::tellBox(const Box& box)
+{
+    qWarning().noquote() << QStringLiteral("eload-panel: %1")
+                                .arg(box.detail.isEmpty()
+                                         ? box.text
+                                         : box.text + QLatin1Char(' ') + box.detail);
 }
 
 } // namespace eload

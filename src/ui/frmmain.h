@@ -7,6 +7,7 @@
 #include "ui/BoxQueue.h"
 #include "ui/Panel.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -15,6 +16,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QTimer;
 class QUrl;
 
@@ -66,6 +68,11 @@ public:
     void Label9_Click();
     void AI_SHOW_Click(int index);
 
+    // A close request with no one left to answer a box (the session ends):
+    // the open box is dismissed, boxes from now on go to stderr, and the
+    // window closes as by its close button once the box's caller has returned.
+    void closeUnattended();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -102,6 +109,8 @@ private:
     bool filterKeyPress(QLineEdit* box, KeyHandler keyPress, QEvent* event);
 
     void showBox(const Box& box);
+    static void tellBox(const Box& box);
+    void closeOnceBoxesReturn();
 
     QComboBox* combo(Ctl c) const;
     QLineEdit* lineEdit(Ctl c) const;
@@ -116,6 +125,8 @@ private:
     FormEvents* events_ = nullptr;
     std::function<void(const QUrl&)> openUrl_;
     BoxQueue boxes_;
+    QPointer<QMessageBox> openBox_;
+    bool closing_ = false; // the close request has begun
 };
 
 } // namespace eload

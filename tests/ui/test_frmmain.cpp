@@ -128,16 +128,21 @@ private Q_SLOTS:
     void boxesOneAtATime()
     {
         const Box a{QStringLiteral("A"), QStringLiteral("x")}, b{QStringLiteral("B"), {}};
-        QStringList shown;
-        BoxQueue boxes([&](const Box& box) {
-            if ((shown << box.text).size() == 1)
-                for (const Box& next : {a, b, b}) // the open one and one waiting are dropped
-                    boxes.request(next);
-        });
+        QStringList shown, told;
+        BoxQueue boxes(
+            [&](const Box& box) {
+                if ((shown << box.text).size() == 1)
+                    for (const Box& next : {a, b, b}) // the open one and one waiting are dropped
+                        boxes.request(next);
+            },
+            [&](const Box& box) { told << box.text; });
         boxes.request(a);
         QCOMPARE(shown, (QStringList{"A", "B"}));
         boxes.request(b); // none open now: shown again
         QCOMPARE(shown.size(), 3);
+        boxes.stopShowing(); // no one left to answer: told instead
+        boxes.request(a);
+        QCOMPARE(shown.size() + told.size(), 4);
     }
 
     void settingsFile_data()

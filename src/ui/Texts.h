@@ -84,4 +84,11 @@ inline const QString kRecordsRecoveredOutside =
 // Tooltip of Command6: %1 the full path of the last saved workbook
 inline const QString kLastRecordTip = QStringLiteral("最近保存的记录：%1");
 
+// What a screen reader says for controls without a caption of their own
+inline const QString kEnergyCaption = kRecordHeader.at(8);            // AI_SHOW(4)
+inline const QString kDischargeTimeCaption = kRecordHeader.at(9);     // Label17(0..4)
+inline const QString kProtectionCaption = QStringLiteral("保护状态"); // Label20
+inline const QString kPortLampClosed = QStringLiteral("串口状态: 已关闭");
+inline const QString kPortLampOpen = QStringLiteral("串口状态: 已打开");
+
 } // namespace eload::texts

@@ -1,5 +1,6 @@
 #include "ui/frmmain.h"
 
+#include "ui/Accessibility.h"
 #include "ui/ClickLabel.h"
 #include "ui/FormDefinition.h"
 #include "ui/FormEvents.h"
@@ -94,6 +95,7 @@ frmmain::frmmain(QWidget* parent)
     : QWidget(parent), openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }),
       boxes_([this](const Box& box) { showBox(box); }, &frmmain::tellBox)
 {
+    accessibility::install();
     setObjectName(QStringLiteral("frmmain"));
     setWindowTitle(texts::kProgramTitle + QString(48, QLatin1Char(' ')));
     setFont(songFont(kDefaultPt));
@@ -227,6 +229,8 @@ void frmmain::buildCommFrame()
         y += 46;
     }
     addShape(f, Ctl::Shape1, {26, 350, 26, 26});
+    accessibility::describeLamp(static_cast<Shape*>(control(Ctl::Shape1)), texts::kPortLampClosed,
+                                texts::kPortLampOpen);
     addButton(f, Ctl::Command1, {66, 342, 150, 42}, kDefaultPt);
     wireComboPick(Ctl::Combo1, &FormEvents::Combo1_Click);
     wireComboPick(Ctl::Combo2, &FormEvents::Combo2_Click);
@@ -286,7 +290,7 @@ void frmmain::buildMeasureFrame()
 {
     QGroupBox* f = addFrame("Frame7", QStringLiteral(" 测量值 "), {570, 8, 410, 300});
     struct Value {
-        const char* label; // none for the energy row
+        const char* label; // none for the energy row, whose caption only readers hear
         QString caption;
         Ctl value;
         int index;
@@ -300,7 +304,7 @@ void frmmain::buildMeasureFrame()
         {"Label18(7)", QStringLiteral("模块温度:"), Ctl::AI_SHOW7, 7, kCyan, {10, 168}},
         {"Label18(4)", QStringLiteral("电池内阻:"), Ctl::AI_SHOW5, 5, kCyan, {208, 36}},
         {"Label18(5)", QStringLiteral("电池容量:"), Ctl::AI_SHOW3, 3, kMagenta, {208, 80}},
-        {nullptr, QString(), Ctl::AI_SHOW4, 4, kMagenta, {208, 124}},
+        {nullptr, texts::kEnergyCaption, Ctl::AI_SHOW4, 4, kMagenta, {208, 124}},
     };
     for (const Value& v : values) {
         if (v.label)
@@ -308,31 +312,36 @@ void frmmain::buildMeasureFrame()
                      kLabelPt);
         QLabel* shown =
             addValueLabel(f, v.value, {v.at.x() + 80, v.at.y(), 112, 30}, kValuePt, v.colour);
+        accessibility::describeValue(shown, v.caption);
         connect(static_cast<ClickLabel*>(shown), &ClickLabel::clicked, this,
                 [this, i = v.index] { AI_SHOW_Click(i); });
     }
 
-    // The discharge time 00:00:00; Label17(3) and Label17(4) are the colons.
+    // The discharge time 00:00:00, read as one text; Label17(3) and Label17(4) are the colons.
+    auto* clockRow = new accessibility::LabelRow(texts::kDischargeTimeCaption, f);
+    clockRow->setObjectName(QStringLiteral("DischargeTime"));
+    clockRow->setGeometry(12, 240, 164, 36);
     struct Clock {
         std::optional<Ctl> digits;
         const char* colon;
-        int x;
+        int x; // in the row
         int width;
     };
     const Clock clock[] = {
-        {Ctl::Label17_0, nullptr, 12, 44},  {std::nullopt, "Label17(3)", 56, 16},
-        {Ctl::Label17_1, nullptr, 72, 44},  {std::nullopt, "Label17(4)", 116, 16},
-        {Ctl::Label17_2, nullptr, 132, 44},
+        {Ctl::Label17_0, nullptr, 0, 44},   {std::nullopt, "Label17(3)", 44, 16},
+        {Ctl::Label17_1, nullptr, 60, 44},  {std::nullopt, "Label17(4)", 104, 16},
+        {Ctl::Label17_2, nullptr, 120, 44},
     };
     for (const Clock& part : clock) {
-        const QRect where(part.x, 240, part.width, 36);
-        QLabel* label = part.digits ? addValueLabel(f, *part.digits, where, kClockPt, kCyan)
-                                    : addLabel(f, QLatin1String(part.colon), QStringLiteral(":"),
-                                               where, kClockPt);
+        const QRect where(part.x, 0, part.width, 36);
+        QLabel* label = part.digits ? addValueLabel(clockRow, *part.digits, where, kClockPt, kCyan)
+                                    : addLabel(clockRow, QLatin1String(part.colon),
+                                               QStringLiteral(":"), where, kClockPt);
         setColour(label, QPalette::WindowText, kCyan);
         label->setAlignment(Qt::AlignCenter);
     }
-    addValueLabel(f, Ctl::Label20, {184, 240, 96, 36}, kClockPt, kRed);
+    accessibility::describeValue(addValueLabel(f, Ctl::Label20, {184, 240, 96, 36}, kClockPt, kRed),
+                                 texts::kProtectionCaption);
     addButton(f, Ctl::Command6, {288, 164, 112, 36}, kButtonPt);
     addButton(f, Ctl::Command_OK3, {288, 236, 112, 46}, kButtonPt);
     wireClick(Ctl::Command6, &FormEvents::Command6_Click);
@@ -347,11 +356,13 @@ void frmmain::buildOutsideFrames()
     connect(static_cast<ClickLabel*>(link), &ClickLabel::clicked, this, &frmmain::Label9_Click);
 
     addButton(this, Ctl::Command4, {570, 346, 150, 40}, kCommand4Pt);
-    addLabel(this, QStringLiteral("Label18(3)"), QStringLiteral("POWER STA:"), {732, 356, 96, 20},
-             kLabelPt);
-    // The rim: created first, so that the button lies on top of it.
+    QLabel* powerCaption = addLabel(this, QStringLiteral("Label18(3)"),
+                                    QStringLiteral("POWER STA:"), {732, 356, 96, 20}, kLabelPt);
+    // The rim: created first, so that the button lies on top of it. Its colour
+    // repeats the button's caption; readers hear the button alone.
     addValueLabel(this, Ctl::Label15_0, {830, 344, 150, 44}, kLabelPt, Qt::black);
     addButton(this, Ctl::Command5, {834, 348, 142, 36}, kButtonPt);
+    powerCaption->setBuddy(control(Ctl::Command5));
     wireClick(Ctl::Command4, &FormEvents::Command4_Click);
     wireClick(Ctl::Command5, &FormEvents::Command5_Click);
 
@@ -530,7 +541,10 @@ QString frmmain::text(Ctl c) const
 void frmmain::setText(Ctl c, const QString& s)
 {
     QWidget* w = control(c);
-    if (auto* label = qobject_cast<QLabel*>(w)) return label->setText(s);
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(s);
+        return accessibility::readingChanged(label);
+    }
     if (auto* button = qobject_cast<QPushButton*>(w)) return button->setText(s);
     QLineEdit* edit = lineEdit(c);
     if (!edit) return;
@@ -556,7 +570,10 @@ Rgb frmmain::backColor(Ctl c) const
 
 void frmmain::setBackColor(Ctl c, Rgb colour)
 {
-    if (auto* shape = qobject_cast<Shape*>(control(c))) return shape->setFillColor(toColor(colour));
+    if (auto* shape = qobject_cast<Shape*>(control(c))) {
+        shape->setFillColor(toColor(colour));
+        return accessibility::readingChanged(shape);
+    }
     setColour(control(c), QPalette::Window, toColor(colour));
 }
 

@@ -1,0 +1,97 @@
+#pragma once
+// The RS-485 line as a Modbus RTU master, through libmodbus: one exchange at
+// a time, each with timeouts for its own lengths at the line's speed, retried
+// a bounded number of times; a reply that fails any check is never decoded.
+// The requests are the panel's: the same function codes, registers and words
+// as modbus/Frames.h builds.
+//
+// Every call blocks until its exchange is over; callers that must stay
+// responsive run the bus on a thread of its own.
+
+#include "modbus/Frames.h"
+#include "modbus/Reading.h"
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <variant>
+
+struct _modbus;
+
+namespace eload::cli {
+
+struct Line {
+    QString path;
+    int baud = 9600;
+    QString text() const; // "/dev/ttyUSB0 at 9600 Bd"
+};
+
+// Why an attempt brought no usable reply.
+enum class Failure {
+    NoAnswer,   // nothing, or too little, within the timeouts
+    BadCrc,     // a reply whose CRC is wrong
+    Exception,  // the module refused the request with an exception reply
+    WrongReply, // another address, function or length than the request's
+    LineDown,   // the device failed or went away; retrying cannot help
+};
+inline constexpr int kFailureKinds = 5;
+QString failureText(Failure f); // "no answer", "wrong CRC" ...
+
+// Per module: good replies and failed attempts by kind.
+struct Tally {
+    int replies = 0;
+    std::array<int, kFailureKinds> failures{};
+    int failed() const;
+    QString text() const; // "12 replies, 2 failures (no answer 2)"
+};
+
+struct ExchangeError {
+    Failure kind;
+    QString message; // names the address, the line and what went wrong
+};
+
+struct OpenError {
+    QString message; // the device, what is wrong and, for rights, what to do
+};
+
+class Bus {
+public:
+    static constexpr int kTries = 3;
+
+    static std::variant<std::unique_ptr<Bus>, OpenError> open(const Line& line);
+    ~Bus();
+    Bus(const Bus&) = delete;
+    Bus& operator=(const Bus&) = delete;
+
+    // `tries` below kTries: for a module known to be silent, whose retries
+    // would only hold the others up.
+    std::variant<modbus::RegisterBlock, ExchangeError> readBlock(std::uint8_t address,
+                                                                 int tries = kTries);
+    std::optional<ExchangeError> writePresets(std::uint8_t address, const modbus::PresetWords& w);
+    std::optional<ExchangeError> switchLoad(std::uint8_t address, bool on);
+    std::optional<ExchangeError> clearData(std::uint8_t address);
+    // The broadcast address change, sent once: every module takes it, and
+    // several echoes may collide, so the echo is waited for but not required.
+    // True when a well-formed echo came back.
+    bool changeAddress(std::uint8_t newAddress);
+
+    const Line& line() const { return line_; }
+    Tally tally(std::uint8_t address) const;
+
+private:
+    Bus(_modbus* ctx, Line line);
+    std::optional<ExchangeError> exchange(std::uint8_t address, int requestBytes, int tries,
+                                          const std::function<int(_modbus*)>& call);
+    void setTimeouts(int requestBytes);
+    void drain();
+
+    _modbus* ctx_;
+    Line line_;
+    std::map<std::uint8_t, Tally> tallies_;
+};
+
+} // namespace eload::cli

@@ -1,0 +1,85 @@
+#include "cli/ModuleFiles.h"
+
+#include "discharge/RecordingFile.h"
+#include "discharge/Sample.h"
+#include "modbus/Reading.h"
+
+#include <QFileInfo>
+#include <unistd.h>
+
+namespace eload::cli {
+
+QString fileForModule(const QString& file, std::uint8_t address, bool several)
+{
+    if (file.isEmpty() || !several) return file;
+    const QFileInfo info(file);
+    const QString suffix = info.suffix();
+    const QString stem = suffix.isEmpty() ? file : file.chopped(suffix.size() + 1);
+    return QStringLiteral("%1-%2%3").arg(stem).arg(address).arg(suffix.isEmpty() ? QString()
+                                                                                 : u'.' + suffix);
+}
+
+ModuleFiles::~ModuleFiles()
+{
+    QStringList ignored;
+    close(ignored);
+}
+
+std::optional<QString> ModuleFiles::open(const QString& csvPath, const QString& xlsxPath)
+{
+    if (!csvPath.isEmpty()) {
+        csv_.setFileName(csvPath);
+        if (!csv_.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return QStringLiteral("%1: %2").arg(
+                csvPath, csv_.exists() ? QStringLiteral("exists already") : csv_.errorString());
+        csv_.write((discharge::csvHeader() + u'\n').toUtf8());
+        csv_.flush();
+    }
+    if (!xlsxPath.isEmpty()) {
+        book_ = std::make_unique<WorkbookRecording>();
+        QObject::connect(book_.get(), &WorkbookRecording::bookSaved, book_.get(),
+                         [this](const QString& path) { books_ << path; });
+        QObject::connect(book_.get(), &WorkbookRecording::writeFailed, book_.get(),
+                         [this](const RecordingError& e) { bookErrors_ << e.message; });
+        if (auto e = book_->start(fileBooks(xlsxPath))) return e->message;
+    }
+    return std::nullopt;
+}
+
+void ModuleFiles::append(const modbus::Reading& r, QStringList& errors)
+{
+    if (csv_.isOpen()) {
+        const QByteArray row = (discharge::csvRow(discharge::sampleOf(r)) + u'\n').toUtf8();
+        const bool written = csv_.write(row) == row.size() && csv_.flush();
+        if (!written && !csvFailing_)
+            errors << QStringLiteral("%1: %2").arg(csv_.fileName(), csv_.errorString());
+        csvFailing_ = !written;
+    }
+    if (book_ && book_->isOpen()) {
+        if (auto e = book_->append(rowFromReading(r, r.time))) errors << e->message;
+    }
+    errors << bookErrors_;
+    bookErrors_.clear();
+}
+
+QStringList ModuleFiles::close(QStringList& errors)
+{
+    QStringList complete;
+    if (csv_.isOpen()) {
+        const bool synced = csv_.flush() && ::fdatasync(csv_.handle()) == 0;
+        csv_.close();
+        if (synced && !csvFailing_)
+            complete << csv_.fileName();
+        else
+            errors << QStringLiteral("%1: not every row was written").arg(csv_.fileName());
+    }
+    if (book_) {
+        if (auto e = book_->save()) errors << e->message;
+        complete << books_;
+        books_.clear();
+        book_.reset();
+    }
+    return complete;
+}
+
+} // namespace eload::cli

@@ -1,0 +1,107 @@
+#include "cli/ModuleTest.h"
+
+#include "discharge/Sample.h"
+#include "modbus/Formats.h"
+
+#include <cmath>
+
+namespace eload::cli {
+
+namespace {
+
+using namespace modbus;
+
+std::uint16_t hundredths(double v) { return std::uint16_t(std::lround(std::min(v, 655.35) * 100)); }
+std::uint32_t thousandths(double v) { return std::uint32_t(std::llround(std::min(v, 4e6) * 1000)); }
+
+TestEnd moduleEnd(discharge::EndReason reason)
+{
+    const QString key = discharge::endReasonKey(reason);
+    const QString text = reason == discharge::EndReason::LoadOff
+                             ? QStringLiteral("the module switching its load off")
+                         : reason == discharge::EndReason::LineLost
+                             ? QStringLiteral("the module no longer answering")
+                             : QStringLiteral("the module's protection %1").arg(key.toUpper());
+    return {reason, key, text};
+}
+
+} // namespace
+
+std::optional<TestEnd> stopFor(const StopRules& rules, const Reading& r)
+{
+    if (rules.belowVolts && r.loadOn && r.voltage < *rules.belowVolts)
+        return TestEnd{
+            {},
+            QStringLiteral("stop-below"),
+            QStringLiteral("voltage %1 below %2")
+                .arg(voltageText(r.raw[RegVoltage]), voltageText(hundredths(*rules.belowVolts)))};
+    if (rules.atAh && r.capacityAh >= *rules.atAh)
+        return TestEnd{{},
+                       QStringLiteral("stop-at-ah"),
+                       QStringLiteral("capacity %1 reaching %2")
+                           .arg(capacityText(registerPair(r.raw, RegCapacityHigh)),
+                                capacityText(thousandths(*rules.atAh)))};
+    if (rules.atWh && r.energyWh >= *rules.atWh)
+        return TestEnd{{},
+                       QStringLiteral("stop-at-wh"),
+                       QStringLiteral("energy %1 reaching %2")
+                           .arg(energyText(registerPair(r.raw, RegEnergyHigh)),
+                                energyText(thousandths(*rules.atWh)))};
+    return std::nullopt;
+}
+
+ModuleTest::ModuleTest(std::uint8_t address, Clock::time_point now)
+    : address_(address), lastAnswer_(now)
+{
+}
+
+std::optional<TestEnd> ModuleTest::take(const Reading& r, const StopRules& rules,
+                                        QStringList& errors)
+{
+    last_ = r;
+    lastAnswer_ = Clock::now();
+    missedPolls_ = 0;
+    files_.append(r, errors);
+    const discharge::Sample s = discharge::sampleOf(r);
+    const discharge::Tracker::Change change = tracker_.take(s);
+    // The module's counters went back to zero: what came before is another discharge.
+    if (change == discharge::Tracker::Change::Started && !summary_.empty())
+        summary_ = discharge::SummaryBuilder{};
+    summary_.add(s);
+    if (state_ != State::Running) return std::nullopt;
+    if (change == discharge::Tracker::Change::Ended ||
+        (change == discharge::Tracker::Change::Started && !tracker_.running()))
+        return moduleEnd(tracker_.summary().end);
+    return stopFor(rules, r);
+}
+
+std::optional<TestEnd> ModuleTest::missed(Clock::time_point now, bool lineDown)
+{
+    ++missedPolls_;
+    if (state_ != State::Running) return std::nullopt;
+    if (!lineDown && (missedPolls_ < kLostPolls || now - lastAnswer_ < kLostAfter))
+        return std::nullopt;
+    tracker_.lineEnded();
+    return moduleEnd(discharge::EndReason::LineLost);
+}
+
+void ModuleTest::beginEnd(const TestEnd& end)
+{
+    end_ = end;
+    state_ = State::Ending;
+}
+
+ModuleEnd ModuleTest::finish(std::optional<bool> loadOn, QStringList& errors)
+{
+    state_ = State::Ended;
+    summary_.end(end_.moduleReason);
+    ModuleEnd m;
+    m.address = address_;
+    m.end = end_;
+    m.summary = summary_.summary();
+    m.loadOnAtEnd = loadOn;
+    m.files = files_.close(errors);
+    return m;
+}
+
+} // namespace eload::cli

@@ -1,0 +1,91 @@
+// eload-cli: the load module from a terminal and from scripts.
+
+#include "app/TerminationSignals.h"
+#include "cli/Arguments.h"
+#include "cli/Bus.h"
+#include "cli/Console.h"
+#include "cli/ModuleCommands.h"
+#include "cli/Watch.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <csignal>
+
+#ifndef ELOAD_VERSION
+#define ELOAD_VERSION "0.0.0"
+#endif
+
+namespace {
+
+using namespace eload;
+using namespace eload::cli;
+
+// Workbooks that an earlier watch left as journals (a crash, a second
+// signal) are made before a new recording starts beside them.
+void recoverWorkbooks(const QString& xlsxFile)
+{
+    const Recovery r = WorkbookRecording::recoverFolder(QFileInfo(xlsxFile).absolutePath());
+    for (const QString& book : r.books)
+        printError(QStringLiteral("recovered an unfinished recording: %1").arg(book));
+    for (const QString& failure : r.failures)
+        printError(failure);
+}
+
+int runWatch(const Invocation& inv, std::unique_ptr<Bus> bus)
+{
+    if (!inv.xlsxFile.isEmpty()) recoverWorkbooks(inv.xlsxFile);
+    // A closed pipe on stdout must not end the test before its load is off.
+    std::signal(SIGPIPE, SIG_IGN);
+    Watch watch(inv, std::move(bus));
+    TerminationSignals signals;
+    QObject::connect(&signals, &TerminationSignals::received, &watch, &Watch::stop);
+    QObject::connect(&watch, &Watch::finished, &QCoreApplication::exit);
+    watch.start();
+    return QCoreApplication::exec();
+}
+
+int runOnLine(const Invocation& inv)
+{
+    if (inv.command == Command::Watch) {
+        if (auto refused = Watch::refusedFile(inv)) {
+            printError(*refused);
+            return kBadUsage;
+        }
+    }
+    auto opened = Bus::open({inv.port, inv.baud});
+    if (auto* e = std::get_if<OpenError>(&opened)) {
+        printError(e->message);
+        return kBadUsage;
+    }
+    std::unique_ptr<Bus> bus = std::get<std::unique_ptr<Bus>>(std::move(opened));
+    switch (inv.command) {
+    case Command::Read: return readValues(*bus, inv);
+    case Command::Set: return setPresets(*bus, inv);
+    case Command::On: return switchLoad(*bus, inv, true);
+    case Command::Off: return switchLoad(*bus, inv, false);
+    case Command::Clear: return clearData(*bus, inv);
+    case Command::Address: return changeAddress(*bus, inv);
+    default: return runWatch(inv, std::move(bus));
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    auto parsed = parseArguments(args, PortMap::fromEnvironment());
+    if (auto* e = std::get_if<UsageError>(&parsed)) {
+        printError(e->message + QStringLiteral("\nTry 'eload-cli --help'."));
+        return kBadUsage;
+    }
+    const Invocation& inv = std::get<Invocation>(parsed);
+    switch (inv.command) {
+    case Command::Help: printOut(helpText()); return kDone;
+    case Command::Version: printOut(QStringLiteral("eload-cli " ELOAD_VERSION "\n")); return kDone;
+    case Command::Report: return reportRecordings(inv);
+    default: return runOnLine(inv);
+    }
+}

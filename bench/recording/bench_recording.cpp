@@ -5,7 +5,7 @@
 // Prints "key value" lines; run.sh puts them beside openpyxl's figures.
 
 #include "../../tests/recording/RowPattern.h"
-#include "app/Context.h"
+#include "ui/Context.h"
 #include "recording/RecordLayout.h"
 #include "recording/Recorder.h"
 #include "support/Fakes.h"

@@ -1,7 +1,7 @@
 #include "acquisition/Polling.h"
 
 #include "acquisition/AcquisitionState.h"
-#include "app/Context.h"
+#include "ui/Context.h"
 #include "modbus/Frames.h"
 #include "modbus/Transaction.h"
 #include "ui/FormState.h"

@@ -4,7 +4,7 @@
 // SerialDevice, so that tests can drive the whole panel without widgets.
 
 #include "acquisition/Polling.h"
-#include "app/Context.h"
+#include "ui/Context.h"
 #include "app/Startup.h"
 #include "commands/Commands.h"
 #include "commands/PresetFields.h"

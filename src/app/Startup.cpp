@@ -1,6 +1,6 @@
 #include "app/Startup.h"
 
-#include "app/Context.h"
+#include "ui/Context.h"
 #include "ui/FormState.h"
 #include "ui/Panel.h"
 #include "ui/Texts.h"

@@ -1,5 +1,6 @@
 #include "app/TerminationSignals.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QtDebug>
 
@@ -46,10 +47,10 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
 {
     Q_ASSERT(wakeFd < 0);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds_) != 0) {
-        qWarning().noquote() << QStringLiteral(
-                                    "eload-panel: SIGTERM, SIGHUP and SIGINT end the program at "
-                                    "once, settings and recording unsaved: socketpair: %1")
-                                    .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        qWarning().noquote() << QStringLiteral("%1: SIGTERM, SIGHUP and SIGINT end the program at "
+                                               "once, without its orderly end: socketpair: %2")
+                                    .arg(QCoreApplication::applicationName(),
+                                         QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
     notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);

@@ -1,6 +1,6 @@
 // eload-panel: the control panel's window over the real serial line.
 
-#include "app/Clock.h"
+#include "ui/Clock.h"
 #include "app/Form.h"
 #include "app/Options.h"
 #include "app/TerminationSignals.h"

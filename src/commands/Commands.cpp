@@ -1,7 +1,7 @@
 #include "commands/Commands.h"
 
 #include "acquisition/AcquisitionState.h"
-#include "app/Context.h"
+#include "ui/Context.h"
 #include "commands/PresetValues.h"
 #include "modbus/DisplayRules.h"
 #include "modbus/Frames.h"

@@ -1,7 +1,7 @@
 #include "commands/PresetFields.h"
 
 #include "acquisition/AcquisitionState.h"
-#include "app/Context.h"
+#include "ui/Context.h"
 
 namespace eload {
 

@@ -1,7 +1,7 @@
 #include "recording/Recorder.h"
 
-#include "app/Clock.h"
-#include "app/Context.h"
+#include "ui/Clock.h"
+#include "ui/Context.h"
 #include "ui/FormState.h"
 #include "ui/Panel.h"
 #include "ui/Texts.h"

@@ -1,8 +1,8 @@
 #include "serial/ReplyCheck.h"
 
 #include "acquisition/AcquisitionState.h"
-#include "app/Clock.h"
-#include "app/Context.h"
+#include "ui/Clock.h"
+#include "ui/Context.h"
 #include "modbus/Crc16.h"
 #include "modbus/Decode.h"
 #include "modbus/HexText.h"

@@ -1,7 +1,7 @@
 #include "serial/SerialLink.h"
 
 #include "acquisition/AcquisitionState.h"
-#include "app/Context.h"
+#include "ui/Context.h"
 #include "ui/FormState.h"
 #include "ui/Panel.h"
 #include "ui/Texts.h"

@@ -2,7 +2,7 @@
 // A serial line and a clock for handler tests: frames written are kept,
 // replies are fed by the test, pauses are counted instead of waited.
 
-#include "app/Clock.h"
+#include "ui/Clock.h"
 #include "serial/SerialDevice.h"
 
 #include <QByteArrayList>

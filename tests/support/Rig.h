@@ -2,7 +2,7 @@
 // The panel without widgets or hardware: in-memory window, form state, fake
 // serial line and clock, tied together as the handlers expect them.
 
-#include "app/Context.h"
+#include "ui/Context.h"
 #include "modbus/Crc16.h"
 #include "support/Fakes.h"
 #include "support/MemoryPanel.h"

@@ -1,11 +1,11 @@
 // eload-panel: the control panel's window over the real serial line.
 
-#include "ui/Clock.h"
 #include "app/Form.h"
 #include "app/Options.h"
 #include "app/TerminationSignals.h"
 #include "chart/ChartWindow.h"
 #include "serial/QtSerialDevice.h"
+#include "ui/Clock.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>

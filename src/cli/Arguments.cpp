@@ -1,7 +1,8 @@
 #include "cli/Arguments.h"
 
-#include "commands/PresetValues.h"
 #include "modbus/Formats.h"
+#include "modbus/Frames.h"
+#include "modbus/Registers.h"
 
 #include <QRegularExpression>
 #include <array>
@@ -136,17 +137,19 @@ Result applyStopValue(Invocation& inv, const QString& value)
 
 // A preset in the module's range, counted in hundredths as the frame carries
 // it; typed digits beyond the hundredths round halves to even, as the panel's.
-template <std::optional<std::uint16_t> PresetChange::*field, int lower, int upper, char unit>
+template <std::optional<std::uint16_t> PresetChange::*field, const modbus::RegisterRange& bounds,
+          char unit>
 Result applyPreset(Invocation& inv, const QString& value)
 {
-    const std::optional<double> h = commands::hundredthsOf(value);
-    const QString range = QStringLiteral("%1 to %2 %3")
-                              .arg(commands::shortestText(lower), commands::shortestText(upper))
-                              .arg(QLatin1Char(unit));
+    const std::optional<double> h = modbus::hundredthsOf(value);
+    const QString range =
+        QStringLiteral("%1 to %2 %3")
+            .arg(modbus::shortestText(bounds.min), modbus::shortestText(bounds.max))
+            .arg(QLatin1Char(unit));
     if (!h) return QStringLiteral("not a number; the module takes %1").arg(range);
-    if (*h < lower || *h > upper)
+    if (*h < bounds.min || *h > bounds.max)
         return QStringLiteral("outside the module's range %1; nothing sent").arg(range);
-    inv.presets.*field = commands::roundHalfEven(*h);
+    inv.presets.*field = modbus::roundHalfEven(*h);
     return std::nullopt;
 }
 
@@ -189,9 +192,10 @@ const std::array<OptionSpec, 21> kOptions{{
     {"--stop-at-ah", true, kWatch, applyStopValue<&StopRules::atAh>},
     {"--stop-at-wh", true, kWatch, applyStopValue<&StopRules::atWh>},
     {"--stop-after", true, kWatch, applyStopAfter},
-    {"--current", true, kSet, applyPreset<&PresetChange::current, 1, 1000, 'A'>},
-    {"--cutoff", true, kSet, applyPreset<&PresetChange::cutoff, 100, 9999, 'V'>},
-    {"--power", true, kSet, applyPreset<&PresetChange::power, 100, 15000, 'W'>},
+    {"--current", true, kSet,
+     applyPreset<&PresetChange::current, modbus::kCurrentPresetRange, 'A'>},
+    {"--cutoff", true, kSet, applyPreset<&PresetChange::cutoff, modbus::kCutoffPresetRange, 'V'>},
+    {"--power", true, kSet, applyPreset<&PresetChange::power, modbus::kPowerPresetRange, 'W'>},
     {"--module-baud", true, kSet, applyModuleBaud},
     {"--yes", false, bit(Command::Address),
      [](Invocation& inv, const QString&) -> Result {

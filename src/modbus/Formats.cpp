@@ -3,8 +3,20 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <array>
+#include <cmath>
 
 namespace eload::modbus {
+
+namespace {
+
+bool allDigits(const QString& s)
+{
+    for (QChar c : s)
+        if (c < u'0' || c > u'9') return false;
+    return true;
+}
+
+} // namespace
 
 QString formatHundredths(std::uint32_t v)
 {
@@ -105,6 +117,37 @@ std::optional<QDateTime> timeOfRowText(QStringView text)
     const auto clock = wallClockOfRowText(text);
     if (!clock) return std::nullopt;
     return QDateTime(clock->first, clock->second);
+}
+
+std::optional<double> hundredthsOf(const QString& text)
+{
+    const QString t = text.trimmed();
+    const qsizetype point = t.indexOf(u'.');
+    const QString whole = point < 0 ? t : t.left(point);
+    const QString fraction = point < 0 ? QString() : t.mid(point + 1);
+    if ((whole.isEmpty() && fraction.isEmpty()) || !allDigits(whole) || !allDigits(fraction))
+        return std::nullopt;
+    const QString shifted =
+        whole + fraction.left(2).leftJustified(2, u'0') + u'.' + fraction.mid(2) + u'0';
+    // Syntax is checked above; an overflow reads as infinity, above any bound.
+    return shifted.toDouble();
+}
+
+std::uint16_t roundHalfEven(double hundredths)
+{
+    const double below = std::floor(hundredths);
+    const double rest = hundredths - below;
+    const bool up = rest > 0.5 || (rest == 0.5 && std::fmod(below, 2.0) != 0.0);
+    return std::uint16_t(below + (up ? 1 : 0));
+}
+
+QString shortestText(int hundredths)
+{
+    QString s = formatHundredths(std::uint32_t(hundredths));
+    while (s.endsWith(u'0'))
+        s.chop(1);
+    if (s.endsWith(u'.')) s.chop(1);
+    return s;
 }
 
 } // namespace eload::modbus

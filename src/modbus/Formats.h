@@ -49,4 +49,17 @@ std::optional<std::pair<QDate, QTime>> wallClockOfRowText(QStringView text);
 // The same as local time.
 std::optional<QDateTime> timeOfRowText(QStringView text);
 
+// A typed number as a count of hundredths: decimal digits with at most one
+// point and at least one digit, blanks around allowed. The point is moved in
+// the text itself, so a typed half hundredth stays an exact half. Anything
+// else (a lone point, "1..2", letters, a sign) is no number.
+std::optional<double> hundredthsOf(const QString& text);
+
+// Nearest whole number, halves to the even neighbour; for clamped presets,
+// which all fit a register.
+std::uint16_t roundHalfEven(double hundredths);
+
+// The shortest decimal text of a count of hundredths: 200 -> "2", 150 -> "1.5".
+QString shortestText(int hundredths);
+
 } // namespace eload::modbus

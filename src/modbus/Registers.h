@@ -33,6 +33,15 @@ enum Register : std::uint16_t {
 
 inline constexpr int kReadBlockCount = 18; // registers 0..17, read whole
 
+// What the module accepts for its presets, in register counts.
+struct RegisterRange {
+    std::uint16_t min;
+    std::uint16_t max;
+};
+inline constexpr RegisterRange kCurrentPresetRange{1, 1000};  // 0.01 .. 10 A
+inline constexpr RegisterRange kCutoffPresetRange{100, 9999}; // 1 .. 99.99 V
+inline constexpr RegisterRange kPowerPresetRange{100, 15000}; // 1 .. 150 W
+
 enum Function : std::uint8_t {
     FnReadHolding = 0x03,
     FnWriteSingle = 0x06,

@@ -148,7 +148,13 @@ void Plot::setXUnit(double perUnit, const QString& unit)
 
 void Plot::redraw()
 {
-    if (following_) fitAxes();
+    if (following_) {
+        // Qt Charts lays out every line of an axis anew on each range change:
+        // emptied first, a line is laid out once per redraw, with its new points.
+        for (Trace& t : traces_)
+            t.line->clear();
+        fitAxes();
+    }
     const double x0 = x_->min() * perUnit_;
     const double x1 = x_->max() * perUnit_;
     const int columns = std::max(1, int(chart_->plotArea().width()));

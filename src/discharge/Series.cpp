@@ -205,7 +205,7 @@ std::vector<QPointF> Series::decimated(double x0, double x1, int columns) const
     if (columns < 1 || empty() || !(x0 <= x1) || !std::isfinite(x0) || !std::isfinite(x1))
         return out;
     const std::size_t begin = lowerBound(x0), end = upperBound(x1);
-    out.reserve(std::min(end - begin, 4 * std::size_t(columns)) + 2);
+    out.reserve(std::min(end - begin, 2 * std::size_t(columns)) + 2);
     if (begin > 0) out.push_back(at(begin - 1));
 
     // Column of x: monotone in x, so each column's points are one index range.
@@ -225,11 +225,8 @@ std::vector<QPointF> Series::decimated(double x0, double x1, int columns) const
         const std::size_t j = partitionPoint(inside + 1, std::min(probe, end),
                                              [&](double x) { return columnOf(x) <= c; });
         const Extremes e = extremes(i, j);
-        std::size_t picks[] = {i, e.low, e.high, j - 1};
-        std::sort(std::begin(picks), std::end(picks));
-        const auto* pickEnd = std::unique(std::begin(picks), std::end(picks));
-        for (const auto* p = std::begin(picks); p != pickEnd; ++p)
-            out.push_back(at(*p));
+        out.push_back(at(std::min(e.low, e.high)));
+        if (e.low != e.high) out.push_back(at(std::max(e.low, e.high)));
         i = j;
     }
     if (end < size()) out.push_back(at(end));

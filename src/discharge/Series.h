@@ -2,7 +2,7 @@
 // One curve's points (x, y), x never decreasing, kept with a min/max summary
 // at several resolutions, so that what a view of W pixel columns draws costs
 // about W·log n, whatever the number of points n, and no spike is lost: each
-// column keeps its first, lowest, highest and last point.
+// column keeps its lowest and highest point.
 //
 // Memory is bounded: past `maxPoints` the oldest half of the points is merged
 // in groups of four, each group keeping its lowest and highest point in x
@@ -50,8 +50,10 @@ public:
     std::optional<Range> yRange(double x0, double x1) const;
 
     // The points to draw [x0, x1] over `columns` pixel columns, in x order:
-    // per column at most its first, lowest, highest and last point, plus the
-    // nearest point outside each edge so that the line reaches the border.
+    // per column at most its lowest and highest point (what its pixels show;
+    // two points keep the line Qt lays out and strokes half as long as four
+    // would), plus the nearest point outside each edge so that the line
+    // reaches the border.
     // Column c holds x in [x0 + c·w, x0 + (c+1)·w), w = (x1 - x0) / columns;
     // the last one includes x1. Nothing for columns < 1 or x1 < x0.
     std::vector<QPointF> decimated(double x0, double x1, int columns) const;

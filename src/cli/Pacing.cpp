@@ -22,7 +22,9 @@ Pacing pacingFor(std::chrono::milliseconds wanted, int modules, int baud, double
     const double estimate = modules * pollMilliseconds(baud);
     const double need = std::max(estimate, measuredMs);
     if (need <= double(wanted.count())) return {wanted, std::nullopt};
-    const auto used = std::chrono::milliseconds(std::lround(std::ceil(need * kMargin / 10) * 10));
+    // Whole milliseconds: rounding to tens would cost up to 10 ms a round,
+    // which at 115200 Bd doubles the interval of one module.
+    const auto used = std::chrono::milliseconds(std::lround(std::ceil(need * kMargin)));
     const QString why = measuredMs > estimate
                             ? QStringLiteral("a round of polls took %1 ms on this line")
                                   .arg(std::lround(measuredMs))

@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -281,8 +282,12 @@ private Q_SLOTS:
         line.sim.module(3)->failAlways(sim::Fault::silent());
         const std::size_t silencedAt = line.sim.requests().size();
         r = finish(watch);
-        // The line's need (3 x 60 ms at 9600 Bd) is said, and what is used instead.
-        QVERIFY2(r.err.contains("each module is polled every 200 ms instead"), r.err);
+        // The line's need (3 x 60 ms at 9600 Bd, a tenth to spare, or more when the
+        // first round took longer) is said, and what is used instead.
+        const QRegularExpressionMatch used =
+            QRegularExpression("each module is polled every (\\d+) ms instead")
+                .match(QString::fromUtf8(r.err));
+        QVERIFY2(used.hasMatch() && used.captured(1).toInt() >= 197, r.err);
         QCOMPARE(r.status, 3); // module 3's load was not confirmed off
         // Module 1 goes on at its pace once module 3 has stopped answering.
         int errors3 = 0, after1 = 0;

@@ -2,6 +2,7 @@
 
 #include "chart/ChartView.h"
 #include "chart/SummaryTexts.h"
+#include "ui/Fonts.h"
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -44,16 +45,6 @@ const std::array<QColor, 8> kReferenceColours = {
 QColor referenceColour(int index)
 {
     return kReferenceColours[std::size_t(index) % kReferenceColours.size()];
-}
-
-// The panel's face: "宋体" first, then what Linux systems carry in its place.
-QFont songFont(qreal points)
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                   QStringLiteral("AR PL UMing CN"), QStringLiteral("WenQuanYi Micro Hei")});
-    f.setPointSizeF(points);
-    return f;
 }
 
 struct Figure {

@@ -2,6 +2,7 @@
 
 #include "ui/Accessibility.h"
 #include "ui/ClickLabel.h"
+#include "ui/Fonts.h"
 #include "ui/FormDefinition.h"
 #include "ui/FormEvents.h"
 #include "ui/Frame.h"
@@ -48,17 +49,6 @@ const QColor kYellow(255, 255, 0);
 const QColor kCyan(0, 255, 255);
 const QColor kMagenta(255, 0, 255);
 const QColor kLinkBlue(128, 128, 255);
-
-// "宋体" first; the others are what Linux systems carry in its place.
-QFont songFont(qreal points, bool bold = false)
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                   QStringLiteral("AR PL UMing CN"), QStringLiteral("WenQuanYi Micro Hei")});
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
 
 QColor toColor(Rgb c) { return QColor(c.r, c.g, c.b); }
 Rgb toRgb(const QColor& c)

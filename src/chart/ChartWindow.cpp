@@ -189,8 +189,8 @@ void ChartWindow::buildTimePlot()
 {
     Plot& p = timePlot_;
     QValueAxis* v = p.addYAxis(QStringLiteral("电压 (V)"), Qt::AlignLeft, kVoltageColour);
-    QValueAxis* a = p.addYAxis(QStringLiteral("电流 (A)"), Qt::AlignRight, kCurrentColour);
-    QValueAxis* w = p.addYAxis(QStringLiteral("功率 (W)"), Qt::AlignRight, kPowerColour);
+    QValueAxis* a = p.addYAxis(QStringLiteral("电流 (A)"), Qt::AlignRight, kCurrentColour, true);
+    QValueAxis* w = p.addYAxis(QStringLiteral("功率 (W)"), Qt::AlignRight, kPowerColour, true);
     const DischargeCurves& c = feed_.curves();
     p.addTrace(QStringLiteral("电压"), kVoltageColour, &c.voltage, v, voltageOf);
     p.addTrace(QStringLiteral("电流"), kCurrentColour, &c.current, a, currentOf);

@@ -86,12 +86,14 @@ void Plot::styleAxis(QValueAxis* axis, const QString& title, const QColor& colou
     axis->setTickInterval(tickStep(1));
 }
 
-QValueAxis* Plot::addYAxis(const QString& title, Qt::Alignment side, const QColor& colour)
+QValueAxis* Plot::addYAxis(const QString& title, Qt::Alignment side, const QColor& colour,
+                           bool fromZero)
 {
     auto* axis = new QValueAxis;
     styleAxis(axis, title, colour);
     chart_->addAxis(axis, side);
     yAxes_.push_back(axis);
+    if (fromZero) fromZero_.push_back(axis);
     return axis;
 }
 
@@ -196,6 +198,8 @@ void Plot::fitY(QValueAxis* axis, double x0, double x1)
     for (const Trace& t : traces_)
         if (t.y == axis && t.line->isVisible()) y = unite(y, t.data->yRange(x0, x1));
     if (!y) return;
+    if (std::find(fromZero_.begin(), fromZero_.end(), axis) != fromZero_.end())
+        y->min = std::min(y->min, 0.0);
     const Range r = padded(*y);
     setSpan(axis, r.min, r.max);
 }

@@ -28,7 +28,10 @@ public:
 
     QChart* chart() const { return chart_; }
 
-    QValueAxis* addYAxis(const QString& title, Qt::Alignment side, const QColor& colour);
+    // `fromZero`: the axis always shows zero, so that a steady value's last
+    // digit of noise does not fill the plot (current, power).
+    QValueAxis* addYAxis(const QString& title, Qt::Alignment side, const QColor& colour,
+                         bool fromZero = false);
     // A curve drawn from `data`, which must outlive the trace (or its removal).
     void addTrace(const QString& name, const QColor& colour, const discharge::Series* data,
                   QValueAxis* y, Text yText);
@@ -73,6 +76,7 @@ private:
     QString xName_;
     double perUnit_ = 1;
     std::vector<QValueAxis*> yAxes_;
+    std::vector<QValueAxis*> fromZero_;
     std::vector<Trace> traces_;
     bool following_ = true;
 };

@@ -1,0 +1,306 @@
+#!/usr/bin/python3
+"""eload-cli polling several simulated modules on one line, beside the line's
+limit and beside mbpoll polling one module.
+
+For each baud rate and module count, against a fresh eload-sim:
+  turnaround  a raw master of our own sends the read of registers 0..17 and
+              times the reply; turnaround = exchange - the reply's bytes on the
+              wire. The line's limit per poll is then (8 + 41) bytes x 10 bits
+              at the baud rate plus that turnaround.
+  throughput  `eload-cli watch --json --interval 1ms`: the line asked for more
+              than it carries; polls per second against the limit.
+  period      `eload-cli watch --json --interval 500ms`: each module's period,
+              taken from when each JSON line arrives here (and, as a check,
+              from the line's own "time"), against the interval the program
+              uses (its warning names it when it is not 500 ms).
+Per baud rate, mbpoll against a fresh one-module simulator, its period from
+when each poll's last value line arrives, and its fastest rate (-l 11).
+Beside each 500 ms run, a process of its own sleeps to a 10 ms grid and
+counts how late it wakes: how far the machine itself holds a timer up.
+
+usage: bench_cli.py BUILD_DIR [--seconds S] [--fast-seconds S]
+                    [--modules 1,4,6,8] [--bauds 9600,115200] [--json FILE]
+"""
+
+import argparse
+import datetime
+import json
+import os
+import re
+import select
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import termios
+import threading
+import time
+
+REQUEST_BYTES, REPLY_BYTES, BITS = 8, 41, 10
+READ_COUNT = 18
+
+
+def char_ms(baud):
+    return BITS * 1000.0 / baud
+
+
+def crc16(data):
+    crc = 0xFFFF
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return bytes([crc & 0xFF, crc >> 8])
+
+
+def p99(values):
+    """The 99th percentile, nearest rank (with 100 values: the largest but one)."""
+    s = sorted(values)
+    return s[max(0, -(-99 * len(s) // 100) - 1)] if s else float("nan")
+
+
+class Simulator:
+    """eload-sim on a pty behind a link in a folder of its own."""
+
+    def __init__(self, build, folder, modules, baud):
+        self.link = os.path.join(folder, "bus-%d-%d" % (modules, baud))
+        self.proc = subprocess.Popen(
+            [os.path.join(build, "sim", "eload-sim"), "--link", self.link,
+             "--modules", str(modules), "--baud", str(baud)],
+            stdout=subprocess.PIPE, text=True)
+        self.proc.stdout.readline()  # the pty's path: it is ready
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGINT)
+        self.proc.wait(10)
+
+
+class Lines:
+    """A child's stdout, each line with the monotonic time it arrived."""
+
+    def __init__(self, argv):
+        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     bufsize=0)
+        self.lines, self.stderr = [], b""
+        self.reader = threading.Thread(target=self._read)
+        self.reader.start()
+
+    def _read(self):
+        pending = b""
+        while True:
+            chunk = os.read(self.proc.stdout.fileno(), 65536)
+            now = time.monotonic()
+            if not chunk:
+                return
+            pending += chunk
+            *whole, pending = pending.split(b"\n")
+            self.lines += [(now, line.decode()) for line in whole]
+
+    def end(self, seconds):
+        time.sleep(seconds)
+        self.proc.send_signal(signal.SIGINT)
+        self.proc.wait(30)  # what it says on stderr is a line or two: the pipe holds it
+        self.reader.join()
+        self.stderr = self.proc.stderr.read()
+        return self.proc.returncode
+
+
+def lateness(seconds):
+    """Wakes every 10 ms for `seconds`; prints its p99 and largest lateness in ms."""
+    late, due = [], time.monotonic()
+    end = due + seconds
+    while due < end:
+        due += 0.01
+        time.sleep(max(0.0, due - time.monotonic()))
+        late.append((time.monotonic() - due) * 1000)
+    print(json.dumps({"p99_ms": p99(late), "max_ms": max(late)}))
+
+
+def turnaround_ms(link, baud, modules, count=40):
+    """Median of (exchange - reply bytes on the wire) over `count` reads, round robin."""
+    fd = os.open(link, os.O_RDWR | os.O_NOCTTY)
+    try:
+        attrs = termios.tcgetattr(fd)
+        attrs[0] = attrs[1] = attrs[3] = 0  # raw: no input, output or local processing
+        attrs[2] = termios.CS8 | termios.CREAD | termios.CLOCAL
+        speed = getattr(termios, "B%d" % baud)
+        attrs[4] = attrs[5] = speed
+        termios.tcsetattr(fd, termios.TCSANOW, attrs)
+        samples = []
+        for k in range(count):
+            address = 1 + k % modules
+            frame = bytes([address, 3, 0, 0, 0, READ_COUNT])
+            start = time.monotonic()
+            os.write(fd, frame + crc16(frame))
+            got = b""
+            while len(got) < REPLY_BYTES:
+                if not select.select([fd], [], [], 1.0)[0]:
+                    raise RuntimeError("no reply from address %d at %d Bd" % (address, baud))
+                got += os.read(fd, 256)
+            took = (time.monotonic() - start) * 1000
+            if crc16(got[:-2]) != got[-2:]:
+                raise RuntimeError("bad CRC from address %d" % address)
+            samples.append(took - REPLY_BYTES * char_ms(baud))
+            time.sleep(0.02)
+        return statistics.median(samples)
+    finally:
+        os.close(fd)
+
+
+def replies(lines):
+    """(arrival s, JSON time s, address) of every reading, in order."""
+    out = []
+    for arrived, text in lines:
+        obj = json.loads(text)
+        if "voltage_V" in obj:
+            stamp = datetime.datetime.fromisoformat(obj["time"].replace("Z", "+00:00"))
+            out.append((arrived, stamp.timestamp(), obj["address"]))
+    return out
+
+
+def used_interval(stderr, wanted):
+    m = re.search(r"every (\d+) ms instead", stderr)
+    return int(m.group(1)) if m else wanted
+
+
+def watch(build, link, baud, modules, interval, seconds):
+    argv = [os.path.join(build, "src", "cli", "eload-cli"), "--port", link, "--baud",
+            str(baud), "--address", "1-%d" % modules, "watch", "--json", "--interval",
+            "%dms" % interval]
+    run = Lines(argv)
+    status = run.end(seconds)
+    stderr = run.stderr.decode()
+    got = replies(run.lines)
+    failures = sum(1 for _, t in run.lines if '"error"' in t)
+    return status, stderr, got, failures
+
+
+def period_figures(periods_ms, interval):
+    dev = [abs(p - interval) for p in periods_ms]
+    return {"n": len(periods_ms), "median_ms": statistics.median(periods_ms),
+            "p99_dev_ms": p99(dev), "max_dev_ms": max(dev)}
+
+
+def module_periods(got, modules, interval):
+    """Per module: figures from the arrival times and from the JSON times."""
+    result = {}
+    for a in range(1, modules + 1):
+        mine = [r for r in got if r[2] == a][1:]  # the first reply is the start's probe
+        arrived = [(y[0] - x[0]) * 1000 for x, y in zip(mine, mine[1:])]
+        stamped = [(y[1] - x[1]) * 1000 for x, y in zip(mine, mine[1:])]
+        result[a] = {"arrival": period_figures(arrived, interval),
+                     "json_time": period_figures(stamped, interval)}
+    return result
+
+
+def rate(times):
+    """Polls per second between the first and the last of `times`."""
+    return (len(times) - 1) / (times[-1] - times[0]) if len(times) > 1 else float("nan")
+
+
+def mbpoll(link, baud, pause_ms, seconds):
+    argv = ["stdbuf", "-oL", "mbpoll", "-m", "rtu", "-b", str(baud), "-P", "none", "-a", "1",
+            "-r", "1", "-c", str(READ_COUNT), "-t", "4:hex", "-l", str(pause_ms), link]
+    run = Lines(argv)
+    run.end(seconds)
+    done = [t for t, text in run.lines if text.startswith("[%d]:" % READ_COUNT)]
+    return done
+
+
+def bench_baud(build, folder, baud, module_counts, seconds, fast_seconds, log):
+    rows = []
+    for n in module_counts:
+        sim = Simulator(build, folder, n, baud)
+        try:
+            load_before = os.getloadavg()[0]
+            turn = turnaround_ms(sim.link, baud, n)
+            limit_ms = (REQUEST_BYTES + REPLY_BYTES) * char_ms(baud) + turn
+            status, stderr, got, failures = watch(build, sim.link, baud, n, 1, fast_seconds)
+            fast = {"status": status, "warning": stderr.strip(), "failures": failures,
+                    "polls_per_s": rate([r[0] for r in got[n:]])}
+            probe = subprocess.Popen([sys.executable, __file__, "--lateness", str(seconds)],
+                                     stdout=subprocess.PIPE)
+            status, stderr, got, failures = watch(build, sim.link, baud, n, 500, seconds)
+            wake = json.loads(probe.communicate()[0])
+            interval = used_interval(stderr, 500)
+            row = {"baud": baud, "modules": n, "turnaround_ms": turn, "limit_poll_ms": limit_ms,
+                   "limit_polls_per_s": 1000 / limit_ms, "fast": fast,
+                   "period": {"status": status, "warning": stderr.strip(), "failures": failures,
+                              "interval_ms": interval,
+                              "polls_per_s": rate([r[0] for r in got[n:]]),
+                              "modules": module_periods(got, n, interval),
+                              "wake_late": wake},
+                   "load": [load_before, os.getloadavg()[0]]}
+        finally:
+            sim.stop()
+        rows.append(row)
+        log(row)
+    sim = Simulator(build, folder, 1, baud)
+    try:
+        load_before = os.getloadavg()[0]
+        slow = mbpoll(sim.link, baud, 500, seconds)
+        fast = mbpoll(sim.link, baud, 11, fast_seconds)
+    finally:
+        sim.stop()
+    ref = {"baud": baud, "mbpoll": period_figures(
+        [(b - a) * 1000 for a, b in zip(slow, slow[1:])], 500),
+        "mbpoll_fast_polls_per_s": rate(fast), "load": [load_before, os.getloadavg()[0]]}
+    log(ref)
+    return rows, ref
+
+
+def print_row(row):
+    if "mbpoll" in row:
+        m = row["mbpoll"]
+        print("%6d Bd  mbpoll -l 500: %d periods, median %.2f ms, p99 dev %.2f ms, max dev "
+              "%.2f ms; -l 11: %.2f polls/s; load %.2f-%.2f" %
+              (row["baud"], m["n"], m["median_ms"], m["p99_dev_ms"], m["max_dev_ms"],
+               row["mbpoll_fast_polls_per_s"], *row["load"]), flush=True)
+        return
+    f, p = row["fast"], row["period"]
+    print("%6d Bd %d modules: turnaround %.2f ms, limit %.2f polls/s; interval 1ms: %.2f polls/s "
+          "(%.1f %%) status %d%s" %
+          (row["baud"], row["modules"], row["turnaround_ms"], row["limit_polls_per_s"],
+           f["polls_per_s"], 100 * f["polls_per_s"] / row["limit_polls_per_s"], f["status"],
+           "; " + f["warning"] if f["warning"] else ""))
+    print("    interval 500ms (uses %d ms): %.2f polls/s, status %d, %d failed%s" %
+          (p["interval_ms"], p["polls_per_s"], p["status"], p["failures"],
+           "; " + p["warning"] if p["warning"] else ""))
+    for a, m in p["modules"].items():
+        r, j = m["arrival"], m["json_time"]
+        print("    address %d: %d periods, median %.2f ms, p99 dev %.2f ms, max dev %.2f ms "
+              "(JSON time: median %.0f, p99 dev %.0f, max dev %.0f)" %
+              (a, r["n"], r["median_ms"], r["p99_dev_ms"], r["max_dev_ms"], j["median_ms"],
+               j["p99_dev_ms"], j["max_dev_ms"]))
+    print("    load average %.2f-%.2f; a sleeper woke late by p99 %.2f ms, at most %.2f ms" %
+          (*row["load"], p["wake_late"]["p99_ms"], p["wake_late"]["max_ms"]), flush=True)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    if len(sys.argv) == 3 and sys.argv[1] == "--lateness":
+        return lateness(float(sys.argv[2]))
+    ap.add_argument("build", help="build folder with src/cli/eload-cli and sim/eload-sim")
+    ap.add_argument("--seconds", type=float, default=60, help="each 500 ms watch and mbpoll run")
+    ap.add_argument("--fast-seconds", type=float, default=15, help="each fastest-rate run")
+    ap.add_argument("--modules", default="1,4,6,8")
+    ap.add_argument("--bauds", default="9600,115200")
+    ap.add_argument("--json", help="also write every figure to this file")
+    args = ap.parse_args()
+    counts = [int(x) for x in args.modules.split(",")]
+    results = []
+    print("%s, %d cores, load average %.2f" %
+          (time.strftime("%Y-%m-%d %H:%M"), os.cpu_count(), os.getloadavg()[0]), flush=True)
+    with tempfile.TemporaryDirectory() as folder:
+        for baud in [int(x) for x in args.bauds.split(",")]:
+            rows, ref = bench_baud(args.build, folder, baud, counts, args.seconds,
+                                   args.fast_seconds, print_row)
+            results += rows + [ref]
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(results, f, indent=1)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

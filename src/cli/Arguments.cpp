@@ -216,7 +216,7 @@ const OptionSpec* optionNamed(const QString& name)
 }
 
 struct Given {
-    const OptionSpec* spec;
+    const OptionSpec* option;
     QString value;
 };
 
@@ -251,17 +251,17 @@ std::variant<Words, UsageError> splitWords(const QStringList& args)
         }
         const qsizetype eq = arg.indexOf(u'=');
         const QString name = eq < 0 ? arg : arg.left(eq);
-        const OptionSpec* spec = optionNamed(name);
-        if (!spec) return UsageError{QStringLiteral("unknown option %1").arg(name)};
+        const OptionSpec* option = optionNamed(name);
+        if (!option) return UsageError{QStringLiteral("unknown option %1").arg(name)};
         if (name == QLatin1String("--")) {
             optionsEnded = true;
             continue;
         }
-        Given g{spec, eq < 0 ? QString() : arg.mid(eq + 1)};
+        Given g{option, eq < 0 ? QString() : arg.mid(eq + 1)};
         const bool optional = name == QLatin1String("--csv");
-        if (!spec->takesValue && eq >= 0)
+        if (!option->takesValue && eq >= 0)
             return UsageError{QStringLiteral("%1 takes no value").arg(name)};
-        if (spec->takesValue && eq < 0) {
+        if (option->takesValue && eq < 0) {
             if (optional ? csvFileFollows(args, i + 1, w.command.has_value()) : i + 1 < args.size())
                 g.value = args[++i];
             else if (!optional)
@@ -358,8 +358,8 @@ std::variant<Invocation, UsageError> parseArguments(const QStringList& args, con
     Invocation inv;
     inv.port = ports.pathOf(1);
     for (const Given& g : w.options) {
-        if (g.spec->apply == nullptr) {
-            inv.command = QLatin1String(g.spec->name) == QLatin1String("--version")
+        if (g.option->apply == nullptr) {
+            inv.command = QLatin1String(g.option->name) == QLatin1String("--version")
                               ? Command::Version
                               : Command::Help;
             return inv;
@@ -371,16 +371,16 @@ std::variant<Invocation, UsageError> parseArguments(const QStringList& args, con
 
     bool json = false, csvOut = false;
     for (const Given& g : w.options) {
-        if (!(g.spec->commands & bit(inv.command)))
+        if (!(g.option->commands & bit(inv.command)))
             return UsageError{QStringLiteral("%1 does not go with %2")
-                                  .arg(QLatin1String(g.spec->name), commandName(inv.command))};
-        if (std::optional<QString> e = g.spec->apply(inv, g.value))
+                                  .arg(QLatin1String(g.option->name), commandName(inv.command))};
+        if (std::optional<QString> e = g.option->apply(inv, g.value))
             return UsageError{QStringLiteral("%1%2: %3")
-                                  .arg(QLatin1String(g.spec->name),
+                                  .arg(QLatin1String(g.option->name),
                                        g.value.isEmpty() ? QString() : u' ' + g.value, *e)};
-        json = json || QLatin1String(g.spec->name) == QLatin1String("--json");
-        csvOut =
-            csvOut || (QLatin1String(g.spec->name) == QLatin1String("--csv") && g.value.isEmpty());
+        json = json || QLatin1String(g.option->name) == QLatin1String("--json");
+        csvOut = csvOut ||
+                 (QLatin1String(g.option->name) == QLatin1String("--csv") && g.value.isEmpty());
     }
     if (std::optional<QString> e = takePositional(inv, w.positional)) return UsageError{*e};
     if (std::optional<QString> e = checkCombination(inv, json && csvOut)) return UsageError{*e};

@@ -14,6 +14,7 @@
 // thread's) and the fastest update, in milliseconds.
 
 #include "chart/ChartWindow.h"
+#include "support/Measure.h"
 
 #include <QApplication>
 #include <QChartView>
@@ -33,26 +34,12 @@
 
 using namespace eload;
 
+using namespace eload::bench;
+
 namespace {
 
 constexpr int kSizes[] = {1'000, 65'000, 200'000, 1'000'000};
 constexpr double kPlainLimitMs = 1000;
-
-long rssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ')[0].toLong();
-    return -1;
-}
-
-double threadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 // Wall time and the event thread's CPU time of one update, in milliseconds.
 struct Cost {

@@ -11,6 +11,7 @@
 #include "discharge/Series.h"
 #include "modbus/Formats.h"
 #include "recording/XlsxSpreadsheet.h"
+#include "support/Measure.h"
 #include "ui/Texts.h"
 
 #include <QCoreApplication>
@@ -27,23 +28,9 @@
 using namespace eload;
 using namespace eload::discharge;
 
+using namespace eload::bench;
+
 namespace {
-
-long rssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ')[0].toLong();
-    return -1;
-}
-
-double threadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
 
 // Median of `runs` timings of f, in milliseconds.
 template <typename F> double medianMs(int runs, F&& f)

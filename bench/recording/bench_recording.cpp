@@ -5,11 +5,12 @@
 // Prints "key value" lines; run.sh puts them beside openpyxl's figures.
 
 #include "../../tests/recording/RowPattern.h"
-#include "ui/Context.h"
 #include "recording/RecordLayout.h"
 #include "recording/Recorder.h"
 #include "support/Fakes.h"
+#include "support/Measure.h"
 #include "support/MemoryPanel.h"
+#include "ui/Context.h"
 #include "ui/FormState.h"
 #include "ui/Texts.h"
 
@@ -21,18 +22,9 @@
 
 using namespace eload;
 
-namespace {
+using namespace eload::bench;
 
-// A field of /proc/self/status in kB: VmRSS now, VmHWM the peak.
-long statusKb(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field) + 1).trimmed().split(' ')[0].toLong();
-    return -1;
-}
+namespace {
 
 // From here on VmHWM counts anew.
 void resetPeak()

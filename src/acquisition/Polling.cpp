@@ -1,9 +1,9 @@
 #include "acquisition/Polling.h"
 
 #include "acquisition/AcquisitionState.h"
-#include "ui/Context.h"
 #include "modbus/Frames.h"
 #include "modbus/Transaction.h"
+#include "ui/Context.h"
 #include "ui/FormState.h"
 #include "ui/Panel.h"
 #include "ui/Texts.h"

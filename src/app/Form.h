@@ -4,7 +4,6 @@
 // SerialDevice, so that tests can drive the whole panel without widgets.
 
 #include "acquisition/Polling.h"
-#include "ui/Context.h"
 #include "app/Startup.h"
 #include "commands/Commands.h"
 #include "commands/PresetFields.h"
@@ -12,6 +11,7 @@
 #include "serial/ReplyCheck.h"
 #include "serial/SerialDevice.h"
 #include "serial/SerialLink.h"
+#include "ui/Context.h"
 #include "ui/FormEvents.h"
 #include "ui/FormState.h"
 

@@ -1,11 +1,11 @@
 #include "commands/Commands.h"
 
 #include "acquisition/AcquisitionState.h"
-#include "ui/Context.h"
 #include "commands/PresetValues.h"
 #include "modbus/DisplayRules.h"
 #include "modbus/Frames.h"
 #include "modbus/Transaction.h"
+#include "ui/Context.h"
 #include "ui/FormState.h"
 #include "ui/Panel.h"
 #include "ui/Texts.h"

@@ -3,10 +3,10 @@
 // real serial device on a pseudo-terminal, the real clock, and a watcher that
 // reads and dismisses the modal boxes the way a person would.
 
-#include "ui/Clock.h"
 #include "app/Form.h"
 #include "serial/PortMap.h"
 #include "serial/QtSerialDevice.h"
+#include "ui/Clock.h"
 #include "ui/frmmain.h"
 
 #include <QStringList>

@@ -10,16 +10,22 @@ For each baud rate and module count, against a fresh eload-sim:
   throughput  `eload-cli watch --json --interval 1ms`: the line asked for more
               than it carries; polls per second against the limit.
   period      `eload-cli watch --json --interval 500ms`: each module's period,
-              taken from when each JSON line arrives here (and, as a check,
-              from the line's own "time"), against the interval the program
-              uses (its warning names it when it is not 500 ms).
+              from each JSON line's "time" (stamped by eload-cli after each
+              reply, in milliseconds) and, as a check, from when the line
+              arrives here; against the interval the program uses (its
+              warning names it when it is not 500 ms).
 Per baud rate, mbpoll against a fresh one-module simulator, its period from
 when each poll's last value line arrives, and its fastest rate (-l 11).
 Beside each 500 ms run, a process of its own sleeps to a 10 ms grid and
 counts how late it wakes: how far the machine itself holds a timer up.
+With --realtime this driver and all it starts (simulator, eload-cli, mbpoll,
+the sleeper) run under SCHED_FIFO priority 1, so that other work on a shared
+machine cannot hold them up: what remains is the programs' own doing.
 
 usage: bench_cli.py BUILD_DIR [--seconds S] [--fast-seconds S]
                     [--modules 1,4,6,8] [--bauds 9600,115200] [--json FILE]
+                    [--realtime]
+       bench_cli.py --table FILE.json...   the tables of earlier runs again
 """
 
 import argparse
@@ -277,21 +283,59 @@ def print_row(row):
           (*row["load"], p["wake_late"]["p99_ms"], p["wake_late"]["max_ms"]), flush=True)
 
 
+def table(results):
+    """Markdown rows: per run and module count, then mbpoll's."""
+    print("| Bd | modules | line's limit | eload-cli, --interval 1ms | interval it chose "
+          "| period at 500 ms, median | p99 deviation, worst module | a sleeper's lateness, "
+          "p99 / max | load |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for row in results:
+        if "mbpoll" in row:
+            m = row["mbpoll"]
+            print("| %d | mbpoll, 1 | | %.2f polls/s (-l 11) | 500 ms after each reply | %.2f ms "
+                  "| %.2f ms | | %.1f-%.1f |" % (row["baud"], row["mbpoll_fast_polls_per_s"],
+                                                 m["median_ms"], m["p99_dev_ms"], *row["load"]))
+            continue
+        f, p = row["fast"], row["period"]
+        chosen = re.search(r"every (\d+) ms instead", f["warning"])
+        medians = [m["json_time"]["median_ms"] for m in p["modules"].values()]
+        worst = max(p["modules"].values(), key=lambda m: m["json_time"]["p99_dev_ms"])
+        print("| %d | %d | %.2f polls/s (%.2f ms turnaround) | %.2f polls/s, %.1f %% "
+              "| %s | %s | %.0f ms (%.2f ms) | %.2f / %.2f ms | %.1f-%.1f |" % (
+                  row["baud"], row["modules"], row["limit_polls_per_s"], row["turnaround_ms"],
+                  f["polls_per_s"], 100 * f["polls_per_s"] / row["limit_polls_per_s"],
+                  chosen.group(1) + " ms" if chosen else "?",
+                  "%d ms" % p["interval_ms"] if min(medians) == max(medians) else
+                  "%.0f-%.0f ms" % (min(medians), max(medians)),
+                  worst["json_time"]["p99_dev_ms"], worst["arrival"]["p99_dev_ms"],
+                  p["wake_late"]["p99_ms"], p["wake_late"]["max_ms"], *row["load"]))
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     if len(sys.argv) == 3 and sys.argv[1] == "--lateness":
         return lateness(float(sys.argv[2]))
+    if len(sys.argv) > 2 and sys.argv[1] == "--table":
+        for path in sys.argv[2:]:
+            with open(path) as f:
+                table(json.load(f))
+        return 0
     ap.add_argument("build", help="build folder with src/cli/eload-cli and sim/eload-sim")
     ap.add_argument("--seconds", type=float, default=60, help="each 500 ms watch and mbpoll run")
     ap.add_argument("--fast-seconds", type=float, default=15, help="each fastest-rate run")
     ap.add_argument("--modules", default="1,4,6,8")
     ap.add_argument("--bauds", default="9600,115200")
     ap.add_argument("--json", help="also write every figure to this file")
+    ap.add_argument("--realtime", action="store_true",
+                    help="run everything under SCHED_FIFO 1 (root)")
     args = ap.parse_args()
+    if args.realtime:
+        os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(1))  # children inherit it
     counts = [int(x) for x in args.modules.split(",")]
     results = []
-    print("%s, %d cores, load average %.2f" %
-          (time.strftime("%Y-%m-%d %H:%M"), os.cpu_count(), os.getloadavg()[0]), flush=True)
+    print("%s, %d cores, load average %.2f%s" %
+          (time.strftime("%Y-%m-%d %H:%M"), os.cpu_count(), os.getloadavg()[0],
+           ", SCHED_FIFO 1" if args.realtime else ""), flush=True)
     with tempfile.TemporaryDirectory() as folder:
         for baud in [int(x) for x in args.bauds.split(",")]:
             rows, ref = bench_baud(args.build, folder, baud, counts, args.seconds,
@@ -300,6 +344,7 @@ def main():
     if args.json:
         with open(args.json, "w") as f:
             json.dump(results, f, indent=1)
+    table(results)
 
 
 if __name__ == "__main__":

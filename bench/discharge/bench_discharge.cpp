@@ -7,12 +7,12 @@
 // usage: bench_discharge
 // Prints "key value" lines.
 
-#include "discharge/RecordingFile.h"
+#include "core/Texts.h"
 #include "discharge/Series.h"
 #include "modbus/Formats.h"
+#include "reader/RecordingFile.h"
 #include "recording/XlsxSpreadsheet.h"
 #include "support/Measure.h"
-#include "ui/Texts.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,6 +27,7 @@
 
 using namespace eload;
 using namespace eload::discharge;
+using namespace eload::reader;
 
 using namespace eload::bench;
 

@@ -5,14 +5,14 @@
 // Prints "key value" lines; run.sh puts them beside openpyxl's figures.
 
 #include "../../tests/recording/RowPattern.h"
+#include "core/Context.h"
+#include "core/FormState.h"
+#include "core/Texts.h"
 #include "recording/RecordLayout.h"
 #include "recording/Recorder.h"
 #include "support/Fakes.h"
 #include "support/Measure.h"
 #include "support/MemoryPanel.h"
-#include "ui/Context.h"
-#include "ui/FormState.h"
-#include "ui/Texts.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

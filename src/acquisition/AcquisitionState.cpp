@@ -1,8 +1,8 @@
 #include "acquisition/AcquisitionState.h"
 
-#include "ui/FormState.h"
-#include "ui/Panel.h"
-#include "ui/Texts.h"
+#include "core/FormState.h"
+#include "core/Panel.h"
+#include "core/Texts.h"
 
 namespace eload {
 

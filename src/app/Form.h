@@ -7,13 +7,13 @@
 #include "app/Startup.h"
 #include "commands/Commands.h"
 #include "commands/PresetFields.h"
+#include "core/Context.h"
+#include "core/FormEvents.h"
+#include "core/FormState.h"
 #include "recording/Recorder.h"
 #include "serial/ReplyCheck.h"
 #include "serial/SerialDevice.h"
 #include "serial/SerialLink.h"
-#include "ui/Context.h"
-#include "ui/FormEvents.h"
-#include "ui/FormState.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #include "app/Startup.h"
 
-#include "ui/Context.h"
-#include "ui/FormState.h"
-#include "ui/Panel.h"
-#include "ui/Texts.h"
+#include "core/Context.h"
+#include "core/FormState.h"
+#include "core/Panel.h"
+#include "core/Texts.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,10 +2,10 @@
 
 #include "app/Form.h"
 #include "app/Options.h"
-#include "app/TerminationSignals.h"
 #include "chart/ChartWindow.h"
+#include "core/Clock.h"
+#include "core/TerminationSignals.h"
 #include "serial/QtSerialDevice.h"
-#include "ui/Clock.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>

@@ -93,25 +93,25 @@ QString writeCsv(const QString& path, const std::vector<discharge::Sample>& rows
 {
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
-        file.write(discharge::csvHeader().toUtf8() + '\n');
+        file.write(reader::csvHeader().toUtf8() + '\n');
         for (const discharge::Sample& s : rows)
-            file.write(discharge::csvRow(s).toUtf8() + '\n');
+            file.write(reader::csvRow(s).toUtf8() + '\n');
         if (file.commit()) return {};
     }
     return QStringLiteral("%1: %2").arg(path, file.errorString());
 }
 
-using ReadOutcome = std::variant<ReferenceCurve, discharge::ReadError>;
+using ReadOutcome = std::variant<ReferenceCurve, reader::ReadError>;
 
 std::vector<ReadOutcome> readReferences(const QStringList& paths)
 {
     std::vector<ReadOutcome> read;
     for (const QString& path : paths) {
-        discharge::ReadResult r = discharge::readRecording(path);
-        if (auto* curve = std::get_if<discharge::RecordedCurve>(&r))
+        reader::ReadResult r = reader::readRecording(path);
+        if (auto* curve = std::get_if<reader::RecordedCurve>(&r))
             read.emplace_back(referenceOf(*curve));
         else
-            read.emplace_back(std::get<discharge::ReadError>(r));
+            read.emplace_back(std::get<reader::ReadError>(r));
     }
     return read;
 }
@@ -440,7 +440,7 @@ void ChartWindow::addReadReferences(std::vector<ReadOutcome> read)
             feed_.addReference(std::move(*curve));
             ++added;
         } else {
-            errors << std::get<discharge::ReadError>(r).message;
+            errors << std::get<reader::ReadError>(r).message;
         }
     }
     status_->setText(QStringLiteral("已加入 %1 条参考曲线").arg(added));

@@ -74,7 +74,7 @@ private:
     void askSavePath(const QString& caption, const QString& filters, const QString& fileName,
                      void (ChartWindow::*save)(const QString&));
     void hover(QPointF scenePos);
-    void addReadReferences(std::vector<std::variant<ReferenceCurve, discharge::ReadError>> read);
+    void addReadReferences(std::vector<std::variant<ReferenceCurve, reader::ReadError>> read);
     void finishExport(const QString& path, const QString& error);
     void tell(const QString& text);
 

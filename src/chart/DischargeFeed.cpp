@@ -27,11 +27,11 @@ void DischargeCurves::clear()
 }
 
 // A recording may hold several discharges: the curve is the one its summary is of.
-ReferenceCurve referenceOf(const discharge::RecordedCurve& recorded)
+ReferenceCurve referenceOf(const reader::RecordedCurve& recorded)
 {
     ReferenceCurve r;
     r.name = recorded.name;
-    r.summary = discharge::summarize(recorded);
+    r.summary = reader::summarize(recorded);
     for (const discharge::Sample& s : recorded.samples)
         if (s.loadOn && s.msecs >= r.summary.startMsecs && s.msecs <= r.summary.endMsecs)
             r.voltageOverCapacity.append(s.capacityAh, s.voltage);

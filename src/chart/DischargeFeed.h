@@ -5,11 +5,11 @@
 // user). No widgets: it only appends and tells; the window draws when it likes.
 
 #include "chart/SampleLog.h"
-#include "discharge/RecordingFile.h"
 #include "discharge/Series.h"
 #include "discharge/Summary.h"
 #include "discharge/Tracker.h"
 #include "modbus/ReadingSink.h"
+#include "reader/RecordingFile.h"
 
 #include <QObject>
 #include <QString>
@@ -42,7 +42,7 @@ struct ReferenceCurve {
 };
 
 // The curve and summary of a recording read back.
-ReferenceCurve referenceOf(const discharge::RecordedCurve& recorded);
+ReferenceCurve referenceOf(const reader::RecordedCurve& recorded);
 
 class DischargeFeed final : public QObject, public modbus::ReadingSink {
     Q_OBJECT

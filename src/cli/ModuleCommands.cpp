@@ -3,8 +3,8 @@
 #include "cli/Bus.h"
 #include "cli/Console.h"
 #include "cli/Output.h"
-#include "discharge/RecordingFile.h"
 #include "modbus/Formats.h"
+#include "reader/RecordingFile.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -223,15 +223,15 @@ int reportRecordings(const Invocation& inv)
             status = kFailed;
             continue;
         }
-        const discharge::ReadResult r = discharge::readRecording(file);
-        if (auto* e = std::get_if<discharge::ReadError>(&r)) {
+        const reader::ReadResult r = reader::readRecording(file);
+        if (auto* e = std::get_if<reader::ReadError>(&r)) {
             // The reader explains in the panel's language.
             printError(QStringLiteral("%1: not a recording of the panel or of watch --csv (%2)")
                            .arg(file, e->message));
             status = kFailed;
             continue;
         }
-        const auto& curve = std::get<discharge::RecordedCurve>(r);
+        const auto& curve = std::get<reader::RecordedCurve>(r);
         const discharge::Summary s = discharge::summarize(curve.samples, curve.hasStatus);
         printOut(inv.format == Format::Json ? jsonLine(recordingSummaryJson(file, s))
                                             : recordingSummaryText(file, s).toUtf8());

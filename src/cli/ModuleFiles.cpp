@@ -1,8 +1,8 @@
 #include "cli/ModuleFiles.h"
 
-#include "discharge/RecordingFile.h"
 #include "discharge/Sample.h"
 #include "modbus/Reading.h"
+#include "reader/RecordingFile.h"
 
 #include <QFileInfo>
 #include <unistd.h>
@@ -32,7 +32,7 @@ std::optional<QString> ModuleFiles::open(const QString& csvPath, const QString& 
         if (!csv_.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return QStringLiteral("%1: %2").arg(
                 csvPath, csv_.exists() ? QStringLiteral("exists already") : csv_.errorString());
-        csv_.write((discharge::csvHeader() + u'\n').toUtf8());
+        csv_.write((reader::csvHeader() + u'\n').toUtf8());
         csv_.flush();
     }
     if (!xlsxPath.isEmpty()) {
@@ -49,7 +49,7 @@ std::optional<QString> ModuleFiles::open(const QString& csvPath, const QString& 
 void ModuleFiles::append(const modbus::Reading& r, QStringList& errors)
 {
     if (csv_.isOpen()) {
-        const QByteArray row = (discharge::csvRow(discharge::sampleOf(r)) + u'\n').toUtf8();
+        const QByteArray row = (reader::csvRow(discharge::sampleOf(r)) + u'\n').toUtf8();
         const bool written = csv_.write(row) == row.size() && csv_.flush();
         if (!written && !csvFailing_)
             errors << QStringLiteral("%1: %2").arg(csv_.fileName(), csv_.errorString());

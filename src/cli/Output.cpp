@@ -1,9 +1,9 @@
 #include "cli/Output.h"
 
 #include "cli/Bus.h"
-#include "discharge/RecordingFile.h"
 #include "discharge/Sample.h"
 #include "modbus/Formats.h"
+#include "reader/RecordingFile.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -205,11 +205,11 @@ QJsonObject failureJson(std::uint8_t address, const QDateTime& time, const QStri
             {QStringLiteral("message"), message}};
 }
 
-QString csvHeaderWithAddress() { return QStringLiteral("address,") + discharge::csvHeader(); }
+QString csvHeaderWithAddress() { return QStringLiteral("address,") + reader::csvHeader(); }
 
 QString csvRowWithAddress(std::uint8_t address, const Reading& r)
 {
-    return QString::number(address) + u',' + discharge::csvRow(discharge::sampleOf(r));
+    return QString::number(address) + u',' + reader::csvRow(discharge::sampleOf(r));
 }
 
 QString summaryText(const ModuleEnd& m, const Tally& tally)

@@ -1,11 +1,11 @@
 // eload-cli: the load module from a terminal and from scripts.
 
-#include "app/TerminationSignals.h"
 #include "cli/Arguments.h"
 #include "cli/Bus.h"
 #include "cli/Console.h"
 #include "cli/ModuleCommands.h"
 #include "cli/Watch.h"
+#include "core/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

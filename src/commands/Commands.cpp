@@ -2,13 +2,13 @@
 
 #include "acquisition/AcquisitionState.h"
 #include "commands/PresetValues.h"
+#include "core/Context.h"
+#include "core/FormState.h"
+#include "core/Panel.h"
+#include "core/Texts.h"
 #include "modbus/DisplayRules.h"
 #include "modbus/Frames.h"
 #include "modbus/Transaction.h"
-#include "ui/Context.h"
-#include "ui/FormState.h"
-#include "ui/Panel.h"
-#include "ui/Texts.h"
 
 namespace eload {
 

@@ -1,7 +1,7 @@
 #include "commands/PresetFields.h"
 
 #include "acquisition/AcquisitionState.h"
-#include "ui/Context.h"
+#include "core/Context.h"
 
 namespace eload {
 

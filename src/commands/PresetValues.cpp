@@ -1,8 +1,8 @@
 #include "commands/PresetValues.h"
 
+#include "core/FormDefinition.h"
+#include "core/Texts.h"
 #include "modbus/DisplayRules.h"
-#include "ui/FormDefinition.h"
-#include "ui/Texts.h"
 
 namespace eload::commands {
 

@@ -3,12 +3,12 @@
 // read as numbers, filled when empty, clamped, shown with two decimals and
 // counted in hundredths for the frame.
 
+#include "core/FormState.h"
+#include "core/Panel.h"
 #include "modbus/Formats.h"
 #include "modbus/Frames.h"
 #include "modbus/Registers.h"
 #include "modbus/Transaction.h"
-#include "ui/FormState.h"
-#include "ui/Panel.h"
 
 #include <array>
 #include <optional>

@@ -1,10 +1,10 @@
 #include "modbus/Decode.h"
 
+#include "core/FormState.h"
 #include "modbus/DisplayRules.h"
 #include "modbus/HexText.h"
 #include "modbus/Registers.h"
 #include "modbus/RowWriter.h"
-#include "ui/FormState.h"
 
 namespace eload::modbus {
 

@@ -1,10 +1,10 @@
 #include "modbus/DisplayRules.h"
 
+#include "core/FormDefinition.h"
+#include "core/FormState.h"
+#include "core/Panel.h"
+#include "core/Texts.h"
 #include "modbus/Registers.h"
-#include "ui/FormDefinition.h"
-#include "ui/FormState.h"
-#include "ui/Panel.h"
-#include "ui/Texts.h"
 
 namespace eload::modbus {
 

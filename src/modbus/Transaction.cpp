@@ -1,15 +1,15 @@
 #include "modbus/Transaction.h"
 
 #include "acquisition/AcquisitionState.h"
+#include "core/Clock.h"
+#include "core/Context.h"
+#include "core/FormState.h"
+#include "core/Panel.h"
+#include "core/Texts.h"
 #include "modbus/Crc16.h"
 #include "modbus/Frames.h"
 #include "modbus/HexText.h"
 #include "serial/SerialDevice.h"
-#include "ui/Clock.h"
-#include "ui/Context.h"
-#include "ui/FormState.h"
-#include "ui/Panel.h"
-#include "ui/Texts.h"
 
 namespace eload::modbus {
 

@@ -1,10 +1,10 @@
 #include "recording/Recorder.h"
 
-#include "ui/Clock.h"
-#include "ui/Context.h"
-#include "ui/FormState.h"
-#include "ui/Panel.h"
-#include "ui/Texts.h"
+#include "core/Clock.h"
+#include "core/Context.h"
+#include "core/FormState.h"
+#include "core/Panel.h"
+#include "core/Texts.h"
 
 #include <QDir>
 #include <QFileInfo>

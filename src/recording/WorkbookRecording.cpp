@@ -1,7 +1,7 @@
 #include "recording/WorkbookRecording.h"
 
+#include "core/Texts.h"
 #include "recording/XlsxSpreadsheet.h"
-#include "ui/Texts.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "serial/OpenFailure.h"
 
-#include "ui/Texts.h"
+#include "core/Texts.h"
 
 #include <QFileInfo>
 

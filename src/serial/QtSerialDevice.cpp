@@ -1,8 +1,8 @@
 #include "serial/QtSerialDevice.h"
 
+#include "core/Texts.h"
 #include "serial/LineSettings.h"
 #include "serial/OpenFailure.h"
-#include "ui/Texts.h"
 
 namespace eload {
 

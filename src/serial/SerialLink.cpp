@@ -1,10 +1,10 @@
 #include "serial/SerialLink.h"
 
 #include "acquisition/AcquisitionState.h"
-#include "ui/Context.h"
-#include "ui/FormState.h"
-#include "ui/Panel.h"
-#include "ui/Texts.h"
+#include "core/Context.h"
+#include "core/FormState.h"
+#include "core/Panel.h"
+#include "core/Texts.h"
 
 namespace eload {
 

@@ -1,15 +1,15 @@
 #include "ui/frmmain.h"
 
+#include "core/FormDefinition.h"
+#include "core/FormEvents.h"
+#include "core/Texts.h"
 #include "ui/Accessibility.h"
 #include "ui/ClickLabel.h"
 #include "ui/Fonts.h"
-#include "ui/FormDefinition.h"
-#include "ui/FormEvents.h"
 #include "ui/Frame.h"
 #include "ui/LengthLimit.h"
 #include "ui/PictureBox.h"
 #include "ui/Shape.h"
-#include "ui/Texts.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -4,8 +4,8 @@
 // positions. The window raises the handlers of FormEvents and implements
 // Panel, through which the program's logic reads and writes it.
 
+#include "core/Panel.h"
 #include "ui/BoxQueue.h"
-#include "ui/Panel.h"
 
 #include <QPointer>
 #include <QWidget>

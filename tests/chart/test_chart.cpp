@@ -208,7 +208,7 @@ private Q_SLOTS:
         QFile csv(dir.filePath("c.csv"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = csv.readAll().split('\n');
-        QCOMPARE(lines.first(), discharge::csvHeader().toUtf8());
+        QCOMPARE(lines.first(), reader::csvHeader().toUtf8());
         QCOMPARE(lines.size(), 11 + 2); // header, 11 rows, the last line's end
 
         w.exportImage(dir.filePath("no/such/folder/c.png"));

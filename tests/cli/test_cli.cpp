@@ -4,9 +4,9 @@
 // with the load left off and the files complete, and the exit statuses.
 
 #include "WorkbookReader.h"
-#include "discharge/RecordingFile.h"
 #include "modbus/Crc16.h"
 #include "modbus/Frames.h"
+#include "reader/RecordingFile.h"
 #include "sim/Simulator.h"
 
 #include <QFileInfo>
@@ -254,7 +254,7 @@ private Q_SLOTS:
         const QStringList csv = QString::fromUtf8(run(line.args({"read", "--csv"})).out)
                                     .split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(csv.size(), 2);
-        QCOMPARE(csv[0], "address," + discharge::csvHeader());
+        QCOMPARE(csv[0], "address," + reader::csvHeader());
         const QStringList f = csv[1].split(u',');
         QCOMPARE(f.mid(2), (QStringList{"12.10", "1.25", "15.12", "2.500", "30.250", "36", "45",
                                         "4", "1", "3909"}));

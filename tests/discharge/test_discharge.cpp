@@ -1,12 +1,12 @@
 // The discharge data: summary, end reasons and restarts, decimation and its
 // memory bound, recordings read back (workbooks of the panel and of openpyxl, CSV).
 
-#include "discharge/RecordingFile.h"
+#include "core/Texts.h"
 #include "discharge/Series.h"
 #include "discharge/Tracker.h"
 #include "modbus/Formats.h"
+#include "reader/RecordingFile.h"
 #include "recording/XlsxSpreadsheet.h"
-#include "ui/Texts.h"
 
 #include <QFile>
 #include <QProcess>
@@ -17,6 +17,7 @@
 
 using namespace eload;
 using namespace eload::discharge;
+using namespace eload::reader;
 
 namespace {
 

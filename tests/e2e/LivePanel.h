@@ -4,9 +4,9 @@
 // reads and dismisses the modal boxes the way a person would.
 
 #include "app/Form.h"
+#include "core/Clock.h"
 #include "serial/PortMap.h"
 #include "serial/QtSerialDevice.h"
-#include "ui/Clock.h"
 #include "ui/frmmain.h"
 
 #include <QStringList>

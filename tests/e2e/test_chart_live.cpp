@@ -3,9 +3,9 @@
 // to the module's under-voltage lock-out.
 
 #include "chart/ChartWindow.h"
+#include "core/Texts.h"
 #include "e2e/LivePanel.h"
 #include "sim/Simulator.h"
-#include "ui/Texts.h"
 
 #include <QLabel>
 #include <QLineEdit>

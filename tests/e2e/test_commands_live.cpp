@@ -2,9 +2,9 @@
 // window, requests over a pseudo-terminal, and the simulated module's
 // registers and the next polls as the proof.
 
+#include "core/Texts.h"
 #include "e2e/LivePanel.h"
 #include "sim/Simulator.h"
-#include "ui/Texts.h"
 
 #include <QLineEdit>
 #include <QTest>

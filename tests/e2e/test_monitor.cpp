@@ -2,9 +2,9 @@
 // simulated module on a pseudo-terminal, through every fault of the line, and
 // against pymodbus' RTU server.
 
+#include "core/Texts.h"
 #include "e2e/LivePanel.h"
 #include "sim/Simulator.h"
-#include "ui/Texts.h"
 
 #include <QFileInfo>
 #include <QProcess>

@@ -2,10 +2,10 @@
 // recording; the saved workbook, read back by openpyxl, holds exactly the
 // values the window showed, reply by reply.
 
+#include "core/Texts.h"
 #include "e2e/LivePanel.h"
 #include "recording/WorkbookReader.h"
 #include "sim/Simulator.h"
-#include "ui/Texts.h"
 
 #include <QDir>
 #include <QLineEdit>

@@ -2,11 +2,11 @@
 // records from the simulated module, printing its folder, a line per row and,
 // with BOX 1, "box" before a box opens; with "hang" the close never ends.
 
-#include "app/TerminationSignals.h"
+#include "core/TerminationSignals.h"
+#include "core/Texts.h"
 #include "e2e/LivePanel.h"
 #include "recording/WorkbookReader.h"
 #include "sim/Simulator.h"
-#include "ui/Texts.h"
 
 #include <QDir>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 // Window values that differ from poll to poll and from column to column, so
 // that a workbook row tells which poll it came from and a swapped column shows.
 
-#include "ui/Panel.h"
+#include "core/Panel.h"
 
 #include <QStringList>
 

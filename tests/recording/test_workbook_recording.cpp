@@ -1,11 +1,11 @@
 // The recording without a window, as eload-cli uses it: rows made from
 // readings, a caller's file with its roll-over books, a held full book.
 
+#include "core/FormState.h"
 #include "modbus/DisplayRules.h"
 #include "modbus/Reading.h"
 #include "recording/Recorder.h"
 #include "support/MemoryPanel.h"
-#include "ui/FormState.h"
 
 #include <QDir>
 #include <QSignalSpy>

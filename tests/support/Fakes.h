@@ -2,8 +2,8 @@
 // A serial line and a clock for handler tests: frames written are kept,
 // replies are fed by the test, pauses are counted instead of waited.
 
+#include "core/Clock.h"
 #include "serial/SerialDevice.h"
-#include "ui/Clock.h"
 
 #include <QByteArrayList>
 #include <QMap>

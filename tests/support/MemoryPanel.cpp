@@ -1,6 +1,6 @@
 #include "support/MemoryPanel.h"
 
-#include "ui/FormDefinition.h"
+#include "core/FormDefinition.h"
 
 namespace eload::test {
 

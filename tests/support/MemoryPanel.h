@@ -2,7 +2,7 @@
 // The window without widgets: texts, states and timers in memory, message
 // boxes recorded instead of shown. Starts as the window is created.
 
-#include "ui/Panel.h"
+#include "core/Panel.h"
 
 #include <QStringList>
 #include <map>

@@ -2,12 +2,12 @@
 // The panel without widgets or hardware: in-memory window, form state, fake
 // serial line and clock, tied together as the handlers expect them.
 
+#include "core/Context.h"
+#include "core/FormState.h"
+#include "core/Texts.h"
 #include "modbus/Crc16.h"
 #include "support/Fakes.h"
 #include "support/MemoryPanel.h"
-#include "ui/Context.h"
-#include "ui/FormState.h"
-#include "ui/Texts.h"
 
 #include <array>
 

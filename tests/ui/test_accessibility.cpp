@@ -1,7 +1,7 @@
 // What a screen reader hears, through Qt's accessibility interfaces as the
 // AT-SPI bridge reads them: from the window down, and from a box.
 
-#include "ui/Texts.h"
+#include "core/Texts.h"
 #include "ui/frmmain.h"
 
 #include <QAccessible>

@@ -1,8 +1,8 @@
 // The real window over the real form and a fake line; com.txt over the in-memory panel.
 
 #include "app/Form.h"
+#include "core/Texts.h"
 #include "support/Rig.h"
-#include "ui/Texts.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>

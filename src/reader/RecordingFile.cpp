@@ -1,10 +1,10 @@
-#include "discharge/RecordingFile.h"
+#include "reader/RecordingFile.h"
 
-#include "discharge/ReadErrors.h"
+#include "reader/ReadErrors.h"
 
 #include <QFileInfo>
 
-namespace eload::discharge {
+namespace eload::reader {
 
 ReadError readError(const QString& path, const QString& what)
 {
@@ -30,4 +30,4 @@ ReadResult readRecording(const QString& path)
 
 Summary summarize(const RecordedCurve& curve) { return summarize(curve.samples, curve.hasStatus); }
 
-} // namespace eload::discharge
+} // namespace eload::reader

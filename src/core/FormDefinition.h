@@ -3,7 +3,7 @@
 // (before start-up fills the lists). The window and the in-memory test panel
 // are both built from this one table.
 
-#include "ui/Panel.h"
+#include "core/Panel.h"
 
 #include <QStringList>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "ui/Clock.h"
+#include "core/Clock.h"
 
 #include <QThread>
 

@@ -1,4 +1,4 @@
-#include "ui/Panel.h"
+#include "core/Panel.h"
 
 namespace eload {
 

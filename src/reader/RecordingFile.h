@@ -11,7 +11,10 @@
 #include <variant>
 #include <vector>
 
-namespace eload::discharge {
+namespace eload::reader {
+
+using discharge::Sample;
+using discharge::Summary;
 
 struct RecordedCurve {
     QString name; // the file's stem
@@ -56,4 +59,4 @@ Summary summarize(const RecordedCurve& curve);
 QString csvHeader();
 QString csvRow(const Sample& s);
 
-} // namespace eload::discharge
+} // namespace eload::reader

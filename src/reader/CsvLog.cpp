@@ -1,5 +1,5 @@
-#include "discharge/ReadErrors.h"
-#include "discharge/RecordingFile.h"
+#include "reader/ReadErrors.h"
+#include "reader/RecordingFile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -9,7 +9,7 @@
 #include <cmath>
 #include <limits>
 
-namespace eload::discharge {
+namespace eload::reader {
 
 namespace {
 
@@ -153,4 +153,4 @@ ReadResult readCsv(const QString& path)
     return curve;
 }
 
-} // namespace eload::discharge
+} // namespace eload::reader

@@ -1,6 +1,6 @@
-#include "ui/FormDefinition.h"
+#include "core/FormDefinition.h"
 
-#include "ui/Texts.h"
+#include "core/Texts.h"
 
 namespace eload {
 

@@ -5,10 +5,10 @@
 // the same names, and libxlsxwriter (the recording, in the same programs)
 // calls minizip; whichever library loads first takes the other's calls.
 
-#include "discharge/ReadErrors.h"
-#include "discharge/RecordingFile.h"
+#include "core/Texts.h"
 #include "modbus/Formats.h"
-#include "ui/Texts.h"
+#include "reader/ReadErrors.h"
+#include "reader/RecordingFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,7 +22,7 @@
 #include <cmath>
 #include <functional>
 
-namespace eload::discharge {
+namespace eload::reader {
 
 namespace {
 
@@ -469,4 +469,4 @@ ReadResult WorkbookReader::read()
 
 ReadResult readWorkbook(const QString& path) { return WorkbookReader(path).read(); }
 
-} // namespace eload::discharge
+} // namespace eload::reader

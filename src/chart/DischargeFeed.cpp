@@ -45,13 +45,13 @@ void DischargeFeed::takeReading(const modbus::Reading& reading)
 
 void DischargeFeed::lineEnded()
 {
-    if (tracker_.lineEnded() != discharge::Tracker::Change::None) Q_EMIT changed();
+    if (model_.lineEnded() != discharge::TestModel::Change::None) Q_EMIT changed();
 }
 
 void DischargeFeed::take(const discharge::Sample& s)
 {
-    using Change = discharge::Tracker::Change;
-    const Change change = tracker_.take(s);
+    using Change = discharge::TestModel::Change;
+    const Change change = model_.take(s);
     if (change == Change::Started) {
         keepAsReference();
         curves_.clear();
@@ -60,7 +60,7 @@ void DischargeFeed::take(const discharge::Sample& s)
         Q_EMIT started();
     }
     // Readings between an end and the next start belong to no discharge.
-    if (change == Change::None && !tracker_.running()) return;
+    if (change == Change::None && !model_.running()) return;
     curves_.append(s);
     samples_.append(s);
     Q_EMIT changed();
@@ -77,7 +77,7 @@ void DischargeFeed::keepAsReference()
                           .toString(QStringLiteral("HH:mm:ss")));
     r.voltageOverCapacity =
         std::exchange(curves_.voltageOverCapacity, discharge::Series{DischargeCurves::kMaxPoints});
-    r.summary = tracker_.previous().value_or(discharge::Summary{});
+    r.summary = model_.previous().value_or(discharge::Summary{});
     r.earlier = true;
     addReference(std::move(r));
     dropOldestEarlier();

@@ -7,7 +7,7 @@
 #include "chart/SampleLog.h"
 #include "discharge/Series.h"
 #include "discharge/Summary.h"
-#include "discharge/Tracker.h"
+#include "discharge/TestModel.h"
 #include "modbus/ReadingSink.h"
 #include "reader/RecordingFile.h"
 
@@ -56,8 +56,8 @@ public:
 
     const DischargeCurves& curves() const { return curves_; }
     const SampleLog& samples() const { return samples_; }
-    discharge::Summary summary() const { return tracker_.summary(); }
-    bool running() const { return tracker_.running(); }
+    discharge::Summary summary() const { return model_.summary(); }
+    bool running() const { return model_.running(); }
 
     const std::vector<ReferenceCurve>& references() const { return references_; }
     void addReference(ReferenceCurve curve);
@@ -72,7 +72,7 @@ private:
     void keepAsReference();
     void dropOldestEarlier();
 
-    discharge::Tracker tracker_;
+    discharge::TestModel model_;
     DischargeCurves curves_;
     SampleLog samples_;
     std::vector<ReferenceCurve> references_;

@@ -62,16 +62,11 @@ std::optional<TestEnd> ModuleTest::take(const Reading& r, const StopRules& rules
     lastAnswer_ = Clock::now();
     missedPolls_ = 0;
     files_.append(r, errors);
-    const discharge::Sample s = discharge::sampleOf(r);
-    const discharge::Tracker::Change change = tracker_.take(s);
-    // The module's counters went back to zero: what came before is another discharge.
-    if (change == discharge::Tracker::Change::Started && !summary_.empty())
-        summary_ = discharge::SummaryBuilder{};
-    summary_.add(s);
+    using Change = discharge::TestModel::Change;
+    const Change change = model_.take(discharge::sampleOf(r));
     if (state_ != State::Running) return std::nullopt;
-    if (change == discharge::Tracker::Change::Ended ||
-        (change == discharge::Tracker::Change::Started && !tracker_.running()))
-        return moduleEnd(tracker_.summary().end);
+    if (change == Change::Ended || (change == Change::Started && !model_.running()))
+        return moduleEnd(model_.summary().end);
     return stopFor(rules, r);
 }
 
@@ -81,7 +76,7 @@ std::optional<TestEnd> ModuleTest::missed(Clock::time_point now, bool lineDown)
     if (state_ != State::Running) return std::nullopt;
     if (!lineDown && (missedPolls_ < kLostPolls || now - lastAnswer_ < kLostAfter))
         return std::nullopt;
-    tracker_.lineEnded();
+    model_.lineEnded();
     return moduleEnd(discharge::EndReason::LineLost);
 }
 
@@ -94,11 +89,11 @@ void ModuleTest::beginEnd(const TestEnd& end)
 ModuleEnd ModuleTest::finish(std::optional<bool> loadOn, QStringList& errors)
 {
     state_ = State::Ended;
-    summary_.end(end_.moduleReason);
     ModuleEnd m;
     m.address = address_;
     m.end = end_;
-    m.summary = summary_.summary();
+    m.summary = model_.summary();
+    m.summary.end = end_.moduleReason;
     m.loadOnAtEnd = loadOn;
     m.files = files_.close(errors);
     return m;

@@ -6,7 +6,7 @@
 #include "cli/Arguments.h"
 #include "cli/ModuleFiles.h"
 #include "cli/Output.h"
-#include "discharge/Tracker.h"
+#include "discharge/TestModel.h"
 
 #include <chrono>
 
@@ -49,8 +49,7 @@ public:
 private:
     std::uint8_t address_;
     State state_ = State::Running;
-    discharge::Tracker tracker_;
-    discharge::SummaryBuilder summary_;
+    discharge::TestModel model_;
     ModuleFiles files_;
     std::optional<modbus::Reading> last_;
     TestEnd end_;

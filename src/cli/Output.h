@@ -3,7 +3,7 @@
 // panel's patterns and units, for programs as JSON (numbers in SI units and
 // the raw registers) or CSV (the discharge log's columns behind the address).
 
-#include "discharge/Summary.h"
+#include "discharge/TestModel.h"
 #include "modbus/Reading.h"
 
 #include <QJsonObject>

@@ -1,11 +1,12 @@
 #pragma once
-// The figures of one discharge, as the chart and eload-cli show them, and
-// why it ended.
+// The figures of one discharge, as the chart, eload-cli and the test library
+// show and keep them, and why it ended. TestModel produces them; nothing
+// else computes them.
 
 #include "discharge/Sample.h"
 
 #include <QString>
-#include <vector>
+#include <QStringList>
 
 namespace eload::discharge {
 
@@ -15,7 +16,7 @@ enum class EndReason {
     Opp,      // over-power (2)
     Otp,      // over-temperature (4)
     LoadOff,  // the load went off with no protection code
-    LineLost, // the port closed or the line was lost
+    LineLost, // the port closed, the line was lost or the module stayed silent
 };
 
 // "UVLO", "OPP", "OTP", "负载关闭", "通讯中断"; empty for None.
@@ -26,44 +27,46 @@ QString endReasonKey(EndReason reason);
 EndReason endReasonOfProtection(std::uint16_t code);
 
 struct Summary {
-    qint64 startMsecs = 0;      // PC time of the first sample
-    qint64 endMsecs = 0;        // PC time of the last sample
-    double durationSeconds = 0; // the module's discharge time at the last sample
-    double capacityAh = 0;      // the module's count at the last sample
-    double energyWh = 0;        // the module's count at the last sample
-    double averageVoltage = 0;  // energy / capacity (the battery's mean voltage under load);
-                                // with no capacity yet, the mean of the load-on samples
-    double lowestVoltage = 0;   // lowest voltage while the load was on; 0 if it never was
-    double averageCurrent = 0;  // capacity / duration; with no duration yet, the load-on mean
-    double averagePower = 0;    // energy / duration; with no duration yet, the load-on mean
+    qint64 startMsecs = 0; // wall clock of the first sample
+    qint64 endMsecs = 0;   // wall clock of the last sample
+    qint64 startMonotonicMsecs = 0, endMonotonicMsecs = 0;
+
+    // The discharge's own figures: the module's counts at the last sample
+    // less the counts it had when the discharge began (its integration stays
+    // the authority for accuracy; only the part before is taken off).
+    double durationSeconds = 0;
+    double capacityAh = 0;
+    double energyWh = 0;
+    // The counts the figures are measured from: the reply before the first
+    // one, or zero after the module was cleared, or the first reply's own
+    // when nothing came before.
+    double baseCapacityAh = 0, baseEnergyWh = 0, baseSeconds = 0;
+
+    double averageVoltage = 0; // energy / capacity (the battery's mean voltage under load)
+    double lowestVoltage = 0;  // lowest voltage while the load was on; 0 if it never was
+    double averageCurrent = 0; // capacity / duration
+    double averagePower = 0;   // energy / duration
+    // With no count or time yet, or with countsDisagree, the means are those
+    // of the polled values with the load on instead.
+    std::uint16_t highestTemperatureC = 0;
+    std::uint16_t resistanceMilliohm = 0; // as the module last reported it with the load on
+
+    // The module's counts do not fit what was polled (a mean outside the
+    // range of the polled values, energy that does not grow while current
+    // flows): the figures are shown with a mark, the means are the polled ones.
+    bool countsDisagree = false;
+    // Stretches with no answer that the discharge rode through, their total
+    // length, and every poll left unanswered during the discharge.
+    int gaps = 0;
+    double gapSeconds = 0;
+    int missedPolls = 0;
+
     EndReason end = EndReason::None;
     int samples = 0;
     int loadOnSamples = 0; // 0: the load was never on (an idle stretch, no discharge to speak of)
+
+    // "counts-disagree", "gaps": for programs.
+    QStringList flagKeys() const;
 };
-
-// Builds the summary sample by sample: constant time and memory per sample.
-class SummaryBuilder {
-public:
-    void add(const Sample& s);
-    void end(EndReason reason);
-    Summary summary() const;
-    bool empty() const;
-
-private:
-    Summary s_;
-    bool anyLoadOn_ = false;
-    double sumVoltage_ = 0, sumCurrent_ = 0, sumPower_ = 0; // over samples with the load on
-    int loadOnSamples_ = 0;
-};
-
-// Each discharge of a recorded series (workbook, CSV), cut and ended the same
-// way the live Tracker does it; at the end of the data a load-off that waits
-// for its protection code counts as LoadOff. `hasStatus` false (a workbook,
-// which holds no protection code): every end reason is None, since the cause
-// cannot be told; the load counts as on while the current is above zero.
-std::vector<Summary> summarizeEach(const std::vector<Sample>& samples, bool hasStatus = true);
-// The last of those in which the load was on (else the last one; an empty
-// Summary for no samples): what a report of the recording shows.
-Summary summarize(const std::vector<Sample>& samples, bool hasStatus = true);
 
 } // namespace eload::discharge

@@ -1,5 +1,7 @@
 #include "modbus/Reading.h"
 
+#include <chrono>
+
 namespace eload::modbus {
 
 std::uint32_t registerPair(const RegisterBlock& raw, int high)
@@ -7,10 +9,17 @@ std::uint32_t registerPair(const RegisterBlock& raw, int high)
     return std::uint32_t(raw[high]) << 16 | raw[high + 1];
 }
 
-Reading readingFromRegisters(const RegisterBlock& raw, const QDateTime& time)
+qint64 monotonicNowMsecs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+Reading readingFromRegisters(const RegisterBlock& raw, const QDateTime& time, qint64 monotonicMsecs)
 {
     Reading r;
     r.time = time;
+    r.monotonicMsecs = monotonicMsecs;
     r.raw = raw;
     r.current = raw[RegCurrent] / 100.0;
     r.voltage = raw[RegVoltage] / 100.0;

@@ -23,6 +23,9 @@ enum Protection : std::uint16_t {
 
 struct Reading {
     QDateTime time; // the PC's clock when the reply was taken
+    // A steady clock's milliseconds at the same moment: what durations and
+    // gaps are measured on (the wall clock may step). 0: not known.
+    qint64 monotonicMsecs = 0;
     RegisterBlock raw{};
 
     // SI units, from `raw`.
@@ -43,7 +46,11 @@ struct Reading {
     std::uint16_t baudCode = 0;
 };
 
-Reading readingFromRegisters(const RegisterBlock& raw, const QDateTime& time);
+Reading readingFromRegisters(const RegisterBlock& raw, const QDateTime& time,
+                             qint64 monotonicMsecs = 0);
+
+// A steady clock's milliseconds (since an arbitrary start), for monotonicMsecs.
+qint64 monotonicNowMsecs();
 
 // 32-bit counts split high word first over registers `high` and `high + 1`.
 std::uint32_t registerPair(const RegisterBlock& raw, int high);

@@ -63,7 +63,8 @@ int parseFields(const QList<QStringView>& f, Sample& s)
         if (!v) return c + 1;
         *doubles[c - 4] = *v;
     }
-    const auto temperature = wholeOf(f[6], -32768, 32767);
+    // Older logs wrote the register as a signed number: both read as the register.
+    const auto temperature = wholeOf(f[6], -32768, 65535);
     if (!temperature) return 7;
     const auto resistance = wholeOf(f[7], 0, 65535);
     if (!resistance) return 8;
@@ -73,7 +74,7 @@ int parseFields(const QList<QStringView>& f, Sample& s)
     if (!loadOn) return 10;
     const auto seconds = wholeOf(f[10], 0, std::numeric_limits<std::int32_t>::max());
     if (!seconds) return 11;
-    s.temperatureC = std::int16_t(*temperature);
+    s.temperatureC = std::uint16_t(*temperature);
     s.resistanceMilliohm = std::uint16_t(*resistance);
     s.protection = std::uint16_t(*protection);
     s.loadOn = *loadOn == 1;

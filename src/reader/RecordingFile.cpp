@@ -1,5 +1,6 @@
 #include "reader/RecordingFile.h"
 
+#include "discharge/TestModel.h"
 #include "reader/ReadErrors.h"
 
 #include <QFileInfo>
@@ -28,6 +29,9 @@ ReadResult readRecording(const QString& path)
     return readError(path, QStringLiteral("不支持的文件类型（应为 .xlsx 或 .csv）"));
 }
 
-Summary summarize(const RecordedCurve& curve) { return summarize(curve.samples, curve.hasStatus); }
+Summary summarize(const RecordedCurve& curve)
+{
+    return discharge::summarize(curve.samples, curve.hasStatus);
+}
 
 } // namespace eload::reader

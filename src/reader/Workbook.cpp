@@ -240,7 +240,7 @@ int parseRow(const Cells& cells, LocalClock& clock, Sample& s)
     s.current = float(v[0]);
     s.voltage = float(v[1]);
     s.power = float(v[2]);
-    s.temperatureC = std::int16_t(std::lround(v[3]));
+    s.temperatureC = std::uint16_t(std::lround(v[3]));
     s.resistanceMilliohm = std::uint16_t(std::lround(v[4]));
     s.capacityAh = v[5];
     s.energyWh = v[6];

@@ -12,6 +12,7 @@ namespace {
 constexpr double kCountStep = 0.001;
 constexpr double kSecondStep = 1.0;
 constexpr double kMinCheckedSeconds = 30;
+constexpr double kMinCheckedCount = 10 * kCountStep;
 constexpr int kMinCheckedSamples = 3;
 // Polls every half second miss short swings of the values.
 constexpr double kTolerance = 0.05;
@@ -191,7 +192,9 @@ Summary TestModel::summary() const
     r.averageCurrent = hours > 0 ? r.capacityAh / hours : polledCurrent;
     r.averagePower = hours > 0 ? r.energyWh / hours : polledPower;
 
-    if (r.loadOnSamples >= kMinCheckedSamples && r.durationSeconds >= kMinCheckedSeconds) {
+    const bool enough = r.durationSeconds >= kMinCheckedSeconds ||
+                        r.capacityAh >= kMinCheckedCount || r.energyWh >= kMinCheckedCount;
+    if (r.loadOnSamples >= kMinCheckedSamples && enough) {
         const double d = r.durationSeconds;
         const double leastEnergy = f.minVoltage * std::max(r.capacityAh - kCountStep, 0.0);
         const double mostEnergy = f.maxVoltage * (r.capacityAh + kCountStep);

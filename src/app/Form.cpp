@@ -63,8 +63,9 @@ void Form::Command6_Click() { recorder_.Command6_Click(); }
 void Form::dataReceived() { replyCheck_.MSComm1_OnComm(); }
 void Form::lineFailed(const SerialError& e)
 {
-    serialLink_.lineFailed(e);
+    // Before the box: it waits for OK, the end of the discharge must not.
     if (readings_) readings_->lineEnded();
+    serialLink_.lineFailed(e);
 }
 
 // A pick or click that closes the port ends what the readings followed.

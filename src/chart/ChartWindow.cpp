@@ -53,9 +53,9 @@ struct Figure {
     QString SummaryTexts::*text;
 };
 
-const std::array<Figure, 8>& figures()
+const std::array<Figure, 9>& figures()
 {
-    static const std::array<Figure, 8> list{{
+    static const std::array<Figure, 9> list{{
         {"duration", QStringLiteral("放电时长"), &SummaryTexts::duration},
         {"capacity", QStringLiteral("容量"), &SummaryTexts::capacity},
         {"energy", QStringLiteral("能量"), &SummaryTexts::energy},
@@ -64,6 +64,7 @@ const std::array<Figure, 8>& figures()
         {"averageCurrent", QStringLiteral("平均电流"), &SummaryTexts::averageCurrent},
         {"averagePower", QStringLiteral("平均功率"), &SummaryTexts::averagePower},
         {"end", QStringLiteral("结束原因"), &SummaryTexts::end},
+        {"notes", QStringLiteral("备注"), &SummaryTexts::notes},
     }};
     return list;
 }
@@ -256,6 +257,11 @@ QWidget* ChartWindow::buildSummary()
         figures_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
         form->addRow(figures()[i].title + QStringLiteral("："), figures_[i]);
     }
+    figures_.back()->setWordWrap(true);
+    omitted_ = new QLabel;
+    omitted_->setObjectName(QStringLiteral("omitted"));
+    omitted_->setWordWrap(true);
+    form->addRow(QStringLiteral("未绘制点："), omitted_);
     box->setMinimumWidth(200);
     return box;
 }
@@ -312,6 +318,22 @@ void ChartWindow::showSummary()
     const SummaryTexts t = summaryTexts(feed_.summary(), feed_.running());
     for (std::size_t i = 0; i < figures().size(); ++i)
         figures_[i]->setText(t.*figures()[i].text);
+    omitted_->setText(omittedText());
+}
+
+// Every reply that is no point of a curve, counted with its reason.
+QString ChartWindow::omittedText() const
+{
+    const Omitted& o = feed_.omitted();
+    const DischargeCurves& c = feed_.curves();
+    QStringList parts;
+    if (o.loadOff > 0) parts << QStringLiteral("负载关闭 %1（仅在时间图）").arg(o.loadOff);
+    if (o.idle > 0) parts << QStringLiteral("结束后空闲 %1").arg(o.idle);
+    const std::size_t merged = c.voltage.mergedAway() + c.voltageOverCapacity.mergedAway();
+    if (merged > 0) parts << QStringLiteral("长时间合并 %1（保留极值）").arg(merged);
+    if (feed_.samples().dropped() > 0)
+        parts << QStringLiteral("导出数据稀疏化 %1").arg(feed_.samples().dropped());
+    return parts.isEmpty() ? QStringLiteral("无") : parts.join(QStringLiteral("，"));
 }
 
 void ChartWindow::followTimeUnit()

@@ -61,6 +61,7 @@ private:
 
     void scheduleRedraw();
     void showSummary();
+    QString omittedText() const;
     void showReferences();
     void followTimeUnit();
     void restartViews();
@@ -89,7 +90,8 @@ private:
     QTabWidget* tabs_ = nullptr;
     std::array<ChartView*, 2> views_{};
     QCheckBox* powerBox_ = nullptr;
-    std::array<QLabel*, 8> figures_{};
+    std::array<QLabel*, 9> figures_{};
+    QLabel* omitted_ = nullptr;
     QTableWidget* referenceTable_ = nullptr;
     QLabel* readout_ = nullptr;
     QLabel* status_ = nullptr;

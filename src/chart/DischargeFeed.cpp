@@ -6,15 +6,18 @@
 
 namespace eload::chart {
 
-void DischargeCurves::append(const discharge::Sample& s)
+void DischargeCurves::append(const discharge::Sample& s, double ownCapacityAh)
 {
-    if (voltage.empty()) firstMsecs = s.msecs;
-    const double t = double(s.msecs - firstMsecs) / 1000.0;
+    if (voltage.empty()) {
+        firstMonotonicMsecs = s.monotonicMsecs;
+        firstMsecs = s.msecs;
+    }
+    const double t = double(s.monotonicMsecs - firstMonotonicMsecs) / 1000.0;
     voltage.append(t, s.voltage);
     current.append(t, s.current);
     power.append(t, s.power);
     // The discharge curve is the voltage under load; an idle battery's rises again.
-    if (s.loadOn) voltageOverCapacity.append(s.capacityAh, s.voltage);
+    if (s.loadOn) voltageOverCapacity.append(ownCapacityAh, s.voltage);
 }
 
 void DischargeCurves::clear()
@@ -23,24 +26,38 @@ void DischargeCurves::clear()
     current.clear();
     power.clear();
     voltageOverCapacity.clear();
-    firstMsecs = 0;
+    firstMonotonicMsecs = firstMsecs = 0;
 }
 
-// A recording may hold several discharges: the curve is the one its summary is of.
+// A recording may hold several discharges: the curve is the one its summary
+// is of, over its own capacity.
 ReferenceCurve referenceOf(const reader::RecordedCurve& recorded)
 {
     ReferenceCurve r;
     r.name = recorded.name;
-    r.summary = reader::summarize(recorded);
-    for (const discharge::Sample& s : recorded.samples)
-        if (s.loadOn && s.msecs >= r.summary.startMsecs && s.msecs <= r.summary.endMsecs)
-            r.voltageOverCapacity.append(s.capacityAh, s.voltage);
+    const std::vector<discharge::RecordedDischarge> each =
+        discharge::dischargesOf(recorded.samples, recorded.hasStatus);
+    auto shown = std::find_if(each.rbegin(), each.rend(),
+                              [](const auto& d) { return d.summary.loadOnSamples > 0; });
+    if (shown == each.rend()) shown = each.rbegin();
+    if (shown == each.rend()) return r;
+    r.summary = shown->summary;
+    for (std::size_t i = shown->first; i <= shown->last; ++i) {
+        const discharge::Sample& s = recorded.samples[i];
+        if (s.loadOn)
+            r.voltageOverCapacity.append(s.capacityAh - r.summary.baseCapacityAh, s.voltage);
+    }
     return r;
 }
 
 void DischargeFeed::takeReading(const modbus::Reading& reading)
 {
     take(discharge::sampleOf(reading));
+}
+
+void DischargeFeed::replyMissed(qint64 monotonicMsecs)
+{
+    if (model_.missed(monotonicMsecs) != discharge::TestModel::Change::None) Q_EMIT changed();
 }
 
 void DischargeFeed::lineEnded()
@@ -56,12 +73,17 @@ void DischargeFeed::take(const discharge::Sample& s)
         keepAsReference();
         curves_.clear();
         samples_.clear();
+        omitted_ = {};
         ++discharges_;
         Q_EMIT started();
     }
-    // Readings between an end and the next start belong to no discharge.
-    if (change == Change::None && !model_.running()) return;
-    curves_.append(s);
+    // Replies between an end and the next start belong to no discharge.
+    if (change == Change::None && !model_.running()) {
+        ++omitted_.idle;
+        return;
+    }
+    if (!s.loadOn) ++omitted_.loadOff;
+    curves_.append(s, model_.ownCapacity(s));
     samples_.append(s);
     Q_EMIT changed();
 }

@@ -15,7 +15,7 @@ void SampleLog::append(const discharge::Sample& s)
 void SampleLog::clear()
 {
     rows_.clear();
-    thinned_ = false;
+    dropped_ = 0;
 }
 
 // Keeps the first row and every second one after it in the older half.
@@ -27,8 +27,8 @@ void SampleLog::thinOlderHalf()
         rows_[kept++] = rows_[i];
     const auto tail = rows_.begin() + std::ptrdiff_t(half);
     std::move(tail, rows_.end(), rows_.begin() + std::ptrdiff_t(kept));
+    dropped_ += half - kept;
     rows_.resize(kept + (rows_.size() - half));
-    thinned_ = true;
 }
 
 } // namespace eload::chart

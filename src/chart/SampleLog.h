@@ -21,15 +21,15 @@ public:
     void append(const discharge::Sample& s);
     void clear();
     const std::vector<discharge::Sample>& rows() const { return rows_; }
-    // Whether rows were dropped to stay within the bound.
-    bool thinned() const { return thinned_; }
+    // Rows dropped to stay within the bound since the last clear().
+    std::size_t dropped() const { return dropped_; }
 
 private:
     void thinOlderHalf();
 
     std::size_t maxRows_;
     std::vector<discharge::Sample> rows_;
-    bool thinned_ = false;
+    std::size_t dropped_ = 0;
 };
 
 } // namespace eload::chart

@@ -37,19 +37,38 @@ QString durationOf(double seconds)
     return modbus::dischargeTimeText(hours, quint16(total / 60 % 60), quint16(total % 60));
 }
 
+namespace {
+
+QString notesOf(const discharge::Summary& s)
+{
+    QStringList notes;
+    if (s.countsDisagree) notes << QStringLiteral("*模块计数与测量值不符，平均值按测量值计算");
+    if (s.gaps > 0)
+        notes << QStringLiteral("通讯间断 %1 次，共 %2").arg(s.gaps).arg(durationOf(s.gapSeconds));
+    return notes.isEmpty() ? QStringLiteral("—") : notes.join(QStringLiteral("；"));
+}
+
+} // namespace
+
 SummaryTexts summaryTexts(const discharge::Summary& s, bool running)
 {
     if (s.samples == 0) {
         const QString none = QStringLiteral("—");
-        return {none, none, none, none, none, none, none, none};
+        return {none, none, none, none, none, none, none, none, none};
     }
     const QString end = s.end != discharge::EndReason::None ? discharge::endReasonText(s.end)
                         : running                           ? QStringLiteral("放电中")
                                                             : QStringLiteral("—");
-    return {durationOf(s.durationSeconds), capacityOf(s.capacityAh),
-            energyOf(s.energyWh),          voltageOf(s.averageVoltage),
-            voltageOf(s.lowestVoltage),    currentOf(s.averageCurrent),
-            powerOf(s.averagePower),       end};
+    const QString mark = s.countsDisagree ? QStringLiteral("*") : QString();
+    return {durationOf(s.durationSeconds),
+            capacityOf(s.capacityAh) + mark,
+            energyOf(s.energyWh) + mark,
+            voltageOf(s.averageVoltage),
+            voltageOf(s.lowestVoltage),
+            currentOf(s.averageCurrent),
+            powerOf(s.averagePower),
+            end,
+            notesOf(s)};
 }
 
 } // namespace eload::chart

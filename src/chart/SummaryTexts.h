@@ -19,6 +19,10 @@ QString durationOf(double seconds);
 struct SummaryTexts {
     QString duration, capacity, energy, averageVoltage, lowestVoltage, averageCurrent, averagePower,
         end;
+    // What to know before trusting the figures: counts that disagree with the
+    // polled values (the capacity and energy then carry a mark "*"), gaps in
+    // the line; "—" when there is nothing.
+    QString notes;
 };
 
 // `running`: the discharge has not ended; its end reads "放电中".

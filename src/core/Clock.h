@@ -10,6 +10,9 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
+    // A steady clock's milliseconds (never steps with the time of day): what
+    // durations are measured on.
+    virtual qint64 monotonicMsecs() const;
     // Blocks the event thread; the serial driver keeps what arrives meanwhile.
     virtual void pause(int ms) = 0;
 };

@@ -37,13 +37,17 @@ void Series::clear()
     xs_.clear();
     ys_.clear();
     levels_ = {};
+    mergedAway_ = 0;
+    refused_ = 0;
 }
 
 bool Series::append(double x, double y)
 {
     const auto yf = float(y);
-    if (!std::isfinite(x) || !std::isfinite(yf)) return false;
-    if (!empty() && x < xs_.back()) return false;
+    if (!std::isfinite(x) || !std::isfinite(yf) || (!empty() && x < xs_.back())) {
+        ++refused_;
+        return false;
+    }
     xs_.push_back(x);
     ys_.push_back(yf);
     summarizeLast();
@@ -155,6 +159,7 @@ void Series::mergeOldest()
         xs_[out] = xs_[i];
         ys_[out] = ys_[i];
     }
+    mergedAway_ += size() - out;
     xs_.truncate(out);
     ys_.truncate(out);
     levels_.clear();

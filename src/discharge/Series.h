@@ -40,6 +40,10 @@ public:
     std::optional<QPointF> last() const;
     // Bytes held by the points and their summary (capacity, not size).
     std::size_t memoryBytes() const;
+    // Points given up to stay within maxPoints (each group's extremes stay),
+    // and points refused by append(), since the last clear().
+    std::size_t mergedAway() const { return mergedAway_; }
+    std::size_t refused() const { return refused_; }
 
     struct Range {
         double min = 0;
@@ -83,6 +87,8 @@ private:
     void mergeOldest();
 
     std::size_t maxPoints_;
+    std::size_t mergedAway_ = 0;
+    std::size_t refused_ = 0;
     ChunkedArray<double> xs_;
     ChunkedArray<float> ys_;
     // levels_[k][j]: the extremes of points [j·16^(k+1), (j+1)·16^(k+1)).

@@ -54,9 +54,11 @@ void ReplyCheck::Timer1_Timer()
         const auto block = modbus::DecodeReply(panel, state, rows_);
         panel.setText(Ctl::Message_Show, texts::kReplyGood);
         if (block && readings_)
-            readings_->takeReading(modbus::readingFromRegisters(*block, ctx_.clock.now()));
+            readings_->takeReading(modbus::readingFromRegisters(*block, ctx_.clock.now(),
+                                                                ctx_.clock.monotonicMsecs()));
     } else {
         panel.setText(Ctl::Message_Show, texts::kReplyBad);
+        if (readings_) readings_->replyMissed(ctx_.clock.monotonicMsecs());
     }
     resumeAcquisition(panel, state);
 }

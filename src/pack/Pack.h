@@ -59,7 +59,8 @@ struct Options {
     // needs. Every chosen cell needs a resistance.
     std::optional<double> maxResistanceSpreadPercent;
     // Effort, counted in swaps looked at by the iterated search and in nodes
-    // of the exhaustive one. The defaults solve 10S20P in well under a second.
+    // of the exhaustive one, never in time. The defaults solve 10S20P in
+    // well under a second, and bound the time of any pack to about that.
     std::int64_t searchSwaps = 5'000'000;
     std::int64_t exhaustiveNodes = 2'000'000;
 };

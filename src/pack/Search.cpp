@@ -27,7 +27,8 @@ private:
     std::uint64_t state_ = 0x5EED;
 };
 
-// Work left, counted in swaps looked at.
+// Work left, counted in swaps looked at (a copy of the arrangement or a
+// look at every group counts as one swap per cell or group).
 class Budget {
 public:
     explicit Budget(std::int64_t swaps) : left_(swaps) {}
@@ -174,7 +175,7 @@ private:
                 }
             }
         }
-        budget_.spend(std::int64_t(from_.size()) * 2);
+        budget_.spend(std::int64_t(from_.size()) * 2 + std::int64_t(to_.size()));
         if (!bestFrom) return false;
         const Item x = *bestFrom, y = *bestTo;
         exchange(p_, a_, g, x.first, h, y.first);
@@ -201,7 +202,7 @@ Arrangement balanceCapacity(const Problem& p, Arrangement start, std::int64_t bo
         Arrangement trial = current;
         for (int k = 0; k < 2; ++k)
             kickOnce(p, trial, random);
-        budget.spend(2);
+        budget.spend(p.cells()); // the copy
         CapacityDescent(p, trial, budget).descend();
         if (capSpread(trial) <= capSpread(current)) current = std::move(trial);
         if (capSpread(current) < capSpread(best)) {
@@ -314,7 +315,7 @@ public:
                 const int h = (g + 1 + random.below(p_.series - 1)) % p_.series;
                 const int x = a.groups[g][random.below(p_.parallel)];
                 const int y = a.groups[h][random.below(p_.parallel)];
-                budget_.spend(1);
+                budget_.spend(p_.series);
                 if (holds(keyAfter(a, g, x, h, y), now)) {
                     exchange(p_, a, g, x, h, y);
                     break;
@@ -363,40 +364,73 @@ private:
         return k;
     }
 
+    // The best swap between the groups that set the spread aimed at and any
+    // other: only those can narrow it.
     bool stepOnce(Arrangement& a)
     {
         prepare(a);
+        budget_.spend(p_.series);
         const Key now = keyOf(a);
-        Key best = now;
-        int bestG = -1, bestH = -1, bestX = -1, bestY = -1;
+        Swap best{now};
+        const auto& sums = aim_ == Aim::Capacity ? a.capSum : a.condSum;
+        const int high = int(std::max_element(sums.begin(), sums.end()) - sums.begin());
+        const int low = int(std::min_element(sums.begin(), sums.end()) - sums.begin());
         for (int g = 0; g < p_.series; ++g)
-            for (int h = g + 1; h < p_.series; ++h) {
-                for (int x : a.groups[g])
-                    for (int y : a.groups[h]) {
-                        if (now.excess == 0 && !capacityMayHold(a, g, x, h, y, now.cap)) continue;
-                        const Key k = keyAfter(a, g, x, h, y);
-                        if (k < best) {
-                            best = k;
-                            bestG = g, bestH = h, bestX = x, bestY = y;
-                        }
-                    }
-                budget_.spend(std::int64_t(p_.parallel) * p_.parallel);
-            }
-        if (bestG < 0) return false;
-        exchange(p_, a, bestG, bestX, bestH, bestY);
+            for (int h = g + 1; h < p_.series; ++h)
+                if (g == high || g == low || h == high || h == low) scanPair(a, g, h, now, best);
+        if (best.g < 0) return false;
+        exchange(p_, a, best.g, best.x, best.h, best.y);
         return true;
     }
 
-    // With the rule kept, a swap that raises the capacity term cannot rank
-    // better: checked first, as it is cheap and rules out most swaps.
-    bool capacityMayHold(const Arrangement& a, int g, int x, int h, int y,
-                         std::int64_t capNow) const
+    struct Swap {
+        Key key;
+        int g = -1, x = -1, h = -1, y = -1;
+    };
+
+    // Swaps of x in g for y in h. While the rule is kept, only those that
+    // keep the capacity term are looked at: a window of x − y, found by
+    // binary search since a group's cells are in capacity order.
+    void scanPair(const Arrangement& a, int g, int h, const Key& now, Swap& best)
     {
-        const std::int64_t dc = p_.cap[x] - p_.cap[y];
-        const std::int64_t cg = a.capSum[g] - dc, ch = a.capSum[h] + dc;
-        return capTerm(std::max({caps_.highestExcept(g, h), cg, ch}) -
-                       std::min({caps_.lowestExcept(g, h), cg, ch})) <= capNow;
+        std::int64_t low = std::numeric_limits<std::int64_t>::min() / 4;
+        std::int64_t high = std::numeric_limits<std::int64_t>::max() / 4;
+        if (now.excess == 0 && !capacityWindow(a, g, h, now, low, high)) return;
+        const std::vector<int>& to = a.groups[h];
+        for (int x : a.groups[g]) {
+            const std::int64_t cx = p_.cap[x];
+            const auto first = std::partition_point(to.begin(), to.end(),
+                                                    [&](int y) { return p_.cap[y] > cx - low; });
+            const auto last = std::partition_point(first, to.end(),
+                                                   [&](int y) { return p_.cap[y] >= cx - high; });
+            budget_.spend(1 + (last - first));
+            for (auto y = first; y != last; ++y) {
+                const Key k = keyAfter(a, g, x, h, *y);
+                if (k < best.key) best = {k, g, x, h, *y};
+            }
+        }
     }
+
+    // The x − y that leave every group within the capacity spread allowed;
+    // false when there are none.
+    bool capacityWindow(const Arrangement& a, int g, int h, const Key& now, std::int64_t& low,
+                        std::int64_t& high) const
+    {
+        const std::int64_t allowed = aim_ == Aim::Capacity ? now.cap : capTarget_ + now.cap;
+        const std::int64_t cg = a.capSum[g], ch = a.capSum[h];
+        // The two new sums at most `allowed` apart: 2δ within D ± allowed.
+        low = floorHalf(cg - ch - allowed + 1);
+        high = floorHalf(cg - ch + allowed);
+        if (p_.series > 2) {
+            const std::int64_t others = caps_.highestExcept(g, h), least = caps_.lowestExcept(g, h);
+            if (others - least > allowed) return false;
+            low = std::max({low, cg - least - allowed, others - allowed - ch});
+            high = std::min({high, cg - others + allowed, least + allowed - ch});
+        }
+        return low <= high;
+    }
+
+    static std::int64_t floorHalf(std::int64_t v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
 
     const Problem& p_;
     Aim aim_;
@@ -422,6 +456,7 @@ Arrangement refine(const Problem& p, Arrangement start, Aim aim, std::int64_t ca
     for (int stall = 0; stall < kStallRounds && !budget.spent() && !search.done(best, bound);
          ++stall) {
         Arrangement trial = current;
+        budget.spend(p.cells()); // the copy
         search.kick(trial, random, 2);
         search.descend(trial);
         if (rank(trial) <= rank(current)) current = std::move(trial);

@@ -336,7 +336,10 @@ private Q_SLOTS:
             QCOMPARE(pack.resistanceRuleMet, brute.best.excess == 0);
             QCOMPARE(pack.proof, Proof::Exhaustive);
             QVERIFY(pack.optimal);
-            if (brute.best.excess == 0) QCOMPARE(micro(pack.spreadAh), brute.best.spread);
+            if (brute.best.excess == 0)
+                QCOMPARE(micro(pack.spreadAh), brute.best.spread);
+            else // none keeps the rule: the one that comes closest
+                QVERIFY(std::abs(*pack.resistanceSpreadMilliohm - brute.best.resistance) < 1e-6);
             if (balance)
                 QVERIFY2(std::abs(*pack.resistanceSpreadMilliohm - brute.best.resistance) < 1e-6,
                          qPrintable(QStringLiteral("seed %1: %2 mOhm, best %3")
@@ -387,6 +390,24 @@ private Q_SLOTS:
             QVERIFY(*both.resistanceSpreadMilliohm < *peer.resistanceSpreadMilliohm / 10);
         }
         QVERIFY2(better >= instances * 3 / 4, qPrintable(QString::number(better)));
+    }
+
+    // Capacities to 1 µA·h (another meter, or averaged tests): the spread
+    // stays within a few µA·h, far below the calculators' method.
+    void fineCapacities()
+    {
+        const Options o = shape(10, 20);
+        for (int seed = 1; seed <= 4; ++seed) {
+            std::vector<Cell> cells = randomCells(seed, 200, 2.5, 0.05);
+            Draw draw(seed + 100);
+            for (Cell& c : cells)
+                c.capacityAh += std::round(draw.uniform() * 1000) / 1e6;
+            const Pack ours = solved(matchPack(cells, o));
+            const Pack peer = solved(snakeAndSwap(cells, o));
+            checkPack(cells, o, ours);
+            QVERIFY2(ours.spreadAh <= 10e-6, qPrintable(QString::number(ours.spreadAh)));
+            QVERIFY(ours.spreadAh * 20 < peer.spreadAh);
+        }
     }
 
     // The same cells and options give the same pack, whatever ran before.

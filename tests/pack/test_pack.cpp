@@ -237,7 +237,7 @@ class TestPack : public QObject {
 
 private Q_SLOTS:
     // With its exhaustive search the method reaches the optimum of every
-    // small pack and says it is proven.
+    // small pack and says it is proven, even from its start alone.
     void smallPacksOptimal_data() { addSmallRows(); }
     void smallPacksOptimal()
     {
@@ -247,15 +247,19 @@ private Q_SLOTS:
         QFETCH(double, sigma);
         QFETCH(double, step);
         const Options o = shape(series, parallel);
+        Options exhaustiveOnly = o;
+        exhaustiveOnly.searchSwaps = 0;
         for (int seed = 1; seed <= kSeeds; ++seed) {
             const std::vector<Cell> cells =
                 smallCells(seed, {series, parallel, count, sigma, step});
-            const Pack pack = solved(matchPack(cells, o));
-            checkPack(cells, o, pack);
             const Brute brute = bruteForce(cells, o);
-            QCOMPARE(micro(pack.spreadAh), brute.best.spread);
-            QVERIFY(pack.optimal);
-            QVERIFY(pack.proof != Proof::None);
+            for (const Options& options : {o, exhaustiveOnly}) {
+                const Pack pack = solved(matchPack(cells, options));
+                checkPack(cells, options, pack);
+                QCOMPARE(micro(pack.spreadAh), brute.best.spread);
+                QVERIFY(pack.optimal);
+                QVERIFY(pack.proof != Proof::None);
+            }
         }
     }
 
@@ -309,12 +313,25 @@ private Q_SLOTS:
         QTest::addColumn<double>("step");
         QTest::addColumn<bool>("balance");
         QTest::addColumn<double>("rule"); // % ; negative: none
-        QTest::newRow("3S3P balanced, coarse") << 3 << 3 << 10 << 0.01 << true << -1.0;
-        QTest::newRow("4S2P balanced, coarse") << 4 << 2 << 8 << 0.01 << true << -1.0;
-        QTest::newRow("3S4P balanced") << 3 << 4 << 12 << 0.001 << true << -1.0;
-        QTest::newRow("3S3P rule 4 %") << 3 << 3 << 9 << 0.001 << false << 4.0;
-        QTest::newRow("4S3P rule 3 %") << 4 << 3 << 13 << 0.001 << false << 3.0;
-        QTest::newRow("3S3P rule 0.5 %, balanced") << 3 << 3 << 10 << 0.001 << true << 0.5;
+        QTest::addColumn<bool>("swaps");
+        struct Row {
+            const char* name;
+            int series, parallel, count;
+            double step;
+            bool balance;
+            double rule;
+        };
+        for (const Row& r : {
+                 Row{"3S3P balanced, coarse", 3, 3, 10, 0.01, true, -1.0},
+                 Row{"4S2P balanced, coarse", 4, 2, 8, 0.01, true, -1.0},
+                 Row{"3S4P balanced", 3, 4, 12, 0.001, true, -1.0},
+                 Row{"3S3P rule 4 %", 3, 3, 9, 0.001, false, 4.0},
+                 Row{"4S3P rule 3 %", 4, 3, 13, 0.001, false, 3.0},
+                 Row{"3S3P rule 0.5 %, balanced", 3, 3, 10, 0.001, true, 0.5},
+             })
+            for (bool swaps : {true, false})
+                QTest::addRow("%s%s", r.name, swaps ? "" : ", no swaps")
+                    << r.series << r.parallel << r.count << r.step << r.balance << r.rule << swaps;
     }
     void resistanceAgainstBruteForce()
     {
@@ -324,9 +341,11 @@ private Q_SLOTS:
         QFETCH(double, step);
         QFETCH(bool, balance);
         QFETCH(double, rule);
+        QFETCH(bool, swaps);
         Options o = shape(series, parallel);
         o.balanceResistance = balance;
         if (rule >= 0) o.maxResistanceSpreadPercent = rule;
+        if (!swaps) o.searchSwaps = 0; // the exhaustive search alone, from a poor start
         int kept = 0;
         for (int seed = 1; seed <= kSeeds; ++seed) {
             const std::vector<Cell> cells = smallCells(seed, {series, parallel, count, 0.05, step});
@@ -380,6 +399,7 @@ private Q_SLOTS:
             QCOMPARE(ours.leftOver, peer.leftOver);
             QVERIFY(ours.spreadAh <= peer.spreadAh);
             QVERIFY(ours.spreadPercent <= 0.03);
+            QCOMPARE(ours.proof, Proof::LowerBound); // 1 mA·h steps: the bound is reached
             QVERIFY(peer.spreadAh >= ours.spreadLowerBoundAh);
             better += ours.spreadAh < peer.spreadAh;
 

@@ -4,32 +4,34 @@
 //
 // Which cells go in. A series pack holds only what its weakest group holds,
 // so the pack takes the S·P cells of highest capacity (ties: the lower
-// resistance, then the earlier cell); the rest are left over. Leaving a
-// strong cell out to balance better would buy a spread of a few mA·h with
-// a loss of whole cells' worth of difference.
+// resistance, a measured one first, then the earlier cell); the rest are
+// left over. Leaving a strong cell out to balance better would trade whole
+// cells' worth of capacity for a spread that is already a few mA·h.
 //
-// Method. Capacities become exact integers (µA·h, then shifted by the
-// smallest and divided by the common step of their differences: 1 mA·h for
-// the module's readings), so every spread compares exactly and rounding
-// never decides. The start is the balanced largest differencing method
-// (Karmarkar–Karp for S sets of P), which already beats an S-pattern. Then
-// descent by swaps between any two groups, one cell for one and two for two,
-// each bringing the pair's sums closer (the squared deviation from the mean
-// falls, the spread never rises); then iterated local search: a few random
-// swaps from a fixed seed, descent again, the best kept. Resistance, when
-// asked for, is balanced afterwards by swaps that keep the capacity spread
-// found. A small instance is then searched exhaustively (branch and bound
-// with a node budget). All work is bounded by counts, never by the clock:
-// the same cells and options give the same pack on every machine.
+// Method. Capacities become exact integers (µA·h, shifted by the lowest and
+// divided by the common step of their differences: 1 mA·h for the module's
+// readings), so spreads compare exactly and no rounding decides. The start
+// is the balanced largest differencing method (Karmarkar–Karp for S sets of
+// P cells). Descent follows: between any two groups, the swap of one cell
+// for one, or two for two, that brings their sums closest (the squared
+// deviation falls, the spread never rises); then iterated local search:
+// two random swaps from a fixed seed, descent again, the best kept. With
+// resistance, further swaps that keep the capacity spread narrow the
+// groups' resistances (and meet the rule first, if one is set). A small
+// pack is then searched exhaustively (branch and bound). All of it is
+// bounded by counts, never by the clock: the same cells and options give
+// the same pack on every machine.
 //
-// Guarantee. Every result carries a lower bound on the spread of any
-// arrangement of the chosen cells: group sums move in steps of the common
-// step, so a total that S does not divide leaves two groups a step apart;
-// and by pigeonhole some group holds k+1 of the k·S+1 largest cells (and
-// some k+1 of the k·S+1 smallest), which bounds the largest group from
-// below and the smallest from above. A spread equal to the bound is
-// optimal; so is the answer of a completed exhaustive search. Otherwise the
-// best possible spread lies between the bound and the answer.
+// Guarantee. Every answer carries a lower bound on the capacity spread of
+// any arrangement of the chosen cells: group sums move in whole steps, so a
+// total that S does not divide leaves two groups a step apart; by
+// pigeonhole some group holds k+1 of the k·S+1 largest cells (and some
+// k+1 of the k·S+1 smallest); and the group of each of the i+1 largest
+// cells either shares it with another of them or has P−1 others, at least
+// as heavy as a share of the smallest cells (exact for P = 2). A spread
+// equal to the bound is optimal; so is the answer of a completed
+// exhaustive search. Otherwise the best possible spread lies between the
+// bound and the answer.
 
 #include <cstdint>
 #include <optional>

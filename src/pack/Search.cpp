@@ -106,7 +106,7 @@ private:
     bool sweep(bool (CapacityDescent::*balance)(int, int))
     {
         bool changed = false;
-        for (int g = 0; g < p_.series; ++g)
+        for (int g = 0; g < p_.series && !budget_.spent(); ++g)
             for (int h = g + 1; h < p_.series; ++h)
                 changed = (this->*balance)(g, h) || changed;
         return changed;
@@ -276,7 +276,8 @@ struct Key {
     std::partial_ordering operator<=>(const Key&) const = default;
 };
 
-// Best-improvement descent over all one-for-one swaps, ranked by Key.
+// Best-improvement descent by one-for-one swaps, ranked by Key. Used only
+// when resistance counts, so every cell has a conductance.
 class KeyedDescent {
 public:
     KeyedDescent(const Problem& p, Aim aim, std::int64_t capTarget, Budget& budget)
@@ -287,7 +288,7 @@ public:
     Key keyOf(const Arrangement& a) const
     {
         const Score s = scoreOf(p_, a);
-        return {s.excess, capTerm(s.cap), restOf(a, s), 0};
+        return {s.excess, capTerm(s.cap), aim_ == Aim::Resistance ? s.res : 0, 0};
     }
 
     bool done(const Arrangement& a, std::int64_t bound) const
@@ -334,10 +335,6 @@ private:
     {
         return aim_ == Aim::Capacity ? spread : std::max<std::int64_t>(0, spread - capTarget_);
     }
-    double restOf(const Arrangement&, const Score& s) const
-    {
-        return aim_ == Aim::Resistance ? s.res : 0;
-    }
 
     void prepare(const Arrangement& a)
     {
@@ -376,8 +373,10 @@ private:
         const int high = int(std::max_element(sums.begin(), sums.end()) - sums.begin());
         const int low = int(std::min_element(sums.begin(), sums.end()) - sums.begin());
         for (int g = 0; g < p_.series; ++g)
-            for (int h = g + 1; h < p_.series; ++h)
-                if (g == high || g == low || h == high || h == low) scanPair(a, g, h, now, best);
+            if (g != high) scanPair(a, std::min(g, high), std::max(g, high), now, best);
+        for (int g = 0; g < p_.series; ++g)
+            if (g != low && g != high && low != high)
+                scanPair(a, std::min(g, low), std::max(g, low), now, best);
         if (best.g < 0) return false;
         exchange(p_, a, best.g, best.x, best.h, best.y);
         return true;

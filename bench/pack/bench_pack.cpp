@@ -3,7 +3,7 @@
 // calculators on the same cells, in the same run; then the same cells with
 // resistance as the second criterion.
 //
-// usage: bench_pack [instances] [runs] [series] [parallel] [cells]
+// usage: bench_pack [instances] [runs] [series] [parallel] [cells] [resolution Ah]
 // Prints a Markdown table: one row per instance, the medians per sigma.
 
 #include "RandomCells.h"
@@ -88,8 +88,8 @@ struct Medians {
 
 void printRow(double sigma, int seed, const Run& ours, const Run& peer, const Run& both)
 {
-    std::printf("| %.2f | %d | %.0f mAh (%.4f %%) | %.0f mAh | %s | %.2f / %.2f | %.0f mAh (%.4f "
-                "%%) | %.2f / %.2f | %.4f mOhm (capacity %.0f mAh) | %.0f / %.0f | %.4f mOhm | "
+    std::printf("| %.2f | %d | %.3f mAh (%.4f %%) | %.3f mAh | %s | %.2f / %.2f | %.3f mAh (%.4f "
+                "%%) | %.2f / %.2f | %.4f mOhm (capacity %.3f mAh) | %.0f / %.0f | %.4f mOhm | "
                 "%.4f mOhm |\n",
                 sigma, seed, ours.pack.spreadAh * 1000, ours.pack.spreadPercent,
                 ours.pack.spreadLowerBoundAh * 1000, proofText(ours.pack), ours.ms, ours.cpu,
@@ -117,18 +117,19 @@ int main(int argc, char** argv)
     options.series = argc > 3 ? std::atoi(argv[3]) : 10;
     options.parallel = argc > 4 ? std::atoi(argv[4]) : 20;
     const int count = argc > 5 ? std::atoi(argv[5]) : options.series * options.parallel;
+    const double step = argc > 6 ? std::atof(argv[6]) : 0.001;
     Options balanced = options;
     balanced.balanceResistance = true;
-    std::printf("%dS%dP from %d cells, %d instances per sigma, median of %d runs (wall / CPU "
-                "ms)\n\n",
-                options.series, options.parallel, count, instances, runs);
+    std::printf("%dS%dP from %d cells read to %g mAh, %d instances per sigma, median of %d runs "
+                "(wall / CPU ms)\n\n",
+                options.series, options.parallel, count, step * 1000, instances, runs);
     std::printf("| sigma | seed | ours: spread | bound | proven | ms | S-pattern+swap: spread | ms "
                 "| resistance spread: ours balanced | ms | ours unbalanced | S-pattern+swap |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (double sigma : {0.05, 0.1}) {
         Medians medians;
         for (int seed = 1; seed <= instances; ++seed) {
-            const std::vector<Cell> cells = testing::randomCells(seed, count, 2.5, sigma);
+            const std::vector<Cell> cells = testing::randomCells(seed, count, 2.5, sigma, step);
             const Run ours = timed(runs, [&] { return matchPack(cells, options); });
             const Run peer = timed(runs, [&] { return snakeAndSwap(cells, options); });
             const Run both = timed(runs, [&] { return matchPack(cells, balanced); });

@@ -34,18 +34,18 @@ private:
     std::uint64_t state_;
 };
 
+// `stepAh`: the resolution capacities are read to (the module's 1 mA·h by default).
 inline std::vector<Cell> randomCells(std::uint64_t seed, int count, double meanAh, double sigmaAh,
-                                     double meanMilliohm = 30, double sigmaMilliohm = 3)
+                                     double stepAh = 0.001)
 {
     Draw draw(seed);
     std::vector<Cell> cells;
     for (int i = 0; i < count; ++i) {
         Cell c;
         c.id = "C" + std::to_string(i + 1);
-        c.capacityAh =
-            std::max(0.001, std::round((meanAh + sigmaAh * draw.normal()) * 1000) / 1000);
-        c.resistanceMilliohm =
-            std::max(1.0, std::round((meanMilliohm + sigmaMilliohm * draw.normal()) * 10) / 10);
+        const double capacity = std::round((meanAh + sigmaAh * draw.normal()) / stepAh) * stepAh;
+        c.capacityAh = std::max(stepAh, capacity);
+        c.resistanceMilliohm = std::max(1.0, std::round((30 + 3 * draw.normal()) * 10) / 10);
         cells.push_back(std::move(c));
     }
     return cells;

@@ -418,10 +418,7 @@ private Q_SLOTS:
     {
         const Options o = shape(10, 20);
         for (int seed = 1; seed <= 4; ++seed) {
-            std::vector<Cell> cells = randomCells(seed, 200, 2.5, 0.05);
-            Draw draw(seed + 100);
-            for (Cell& c : cells)
-                c.capacityAh += std::round(draw.uniform() * 1000) / 1e6;
+            const std::vector<Cell> cells = randomCells(seed, 200, 2.5, 0.05, 1e-6);
             const Pack ours = solved(matchPack(cells, o));
             const Pack peer = solved(snakeAndSwap(cells, o));
             checkPack(cells, o, ours);

@@ -60,9 +60,10 @@ struct Options {
     // keeps it, so capacity balance is given up only as far as the rule
     // needs. Every chosen cell needs a resistance.
     std::optional<double> maxResistanceSpreadPercent;
-    // Effort, counted in swaps looked at by the iterated search and in nodes
-    // of the exhaustive one, never in time. The defaults solve 10S20P in
-    // well under a second, and bound the time of any pack to about that.
+    // Effort, counted in swaps looked at by each step of the iterated search
+    // (capacity; the rule; resistance) and in nodes of the exhaustive one,
+    // never in time. The defaults solve 10S20P in well under a second and
+    // bound the time of any pack to about that.
     std::int64_t searchSwaps = 5'000'000;
     std::int64_t exhaustiveNodes = 2'000'000;
 };

@@ -60,8 +60,8 @@ Arrangement largestDifferencing(const Problem& p);
 // of the lowest while that lowers the spread.
 void swapHighestWithLowest(const Problem& p, Arrangement& a);
 
-// Descent and iterated local search, within `swaps` looked at; the best
-// arrangement found in the full order.
+// Descent and iterated local search, each step within `swaps` looked at;
+// the best arrangement found in the full order.
 Arrangement improve(const Problem& p, Arrangement start, std::int64_t swaps);
 
 // Branch and bound over every arrangement up to the order of the groups,

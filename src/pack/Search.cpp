@@ -34,7 +34,6 @@ public:
     explicit Budget(std::int64_t swaps) : left_(swaps) {}
     void spend(std::int64_t swaps) { left_ -= swaps; }
     bool spent() const { return left_ <= 0; }
-    std::int64_t left() const { return std::max<std::int64_t>(left_, 0); }
 
 private:
     std::int64_t left_;
@@ -474,32 +473,24 @@ Arrangement improve(const Problem& p, Arrangement start, std::int64_t swaps)
     if (p.series < 2 || p.parallel < 2) return start; // every arrangement is the same
     Random random;
     const std::int64_t bound = spreadLowerBound(p);
-    std::int64_t left = swaps;
-    // Each step gets a share of what is left, and passes on what it did not use.
-    const auto share = [&](std::int64_t part, auto&& step) {
-        Budget budget(part);
-        Arrangement result = step(budget);
-        left -= part - budget.left();
-        return result;
-    };
-    Arrangement best = share(p.usesResistance() ? left / 2 : left, [&](Budget& b) {
-        return balanceCapacity(p, std::move(start), bound, b, random);
-    });
+    // The capacity step is the same whatever resistance options are set, so
+    // asking for resistance never costs capacity balance; each later step has
+    // an effort of its own.
+    Budget forCapacity(swaps);
+    Arrangement best = balanceCapacity(p, std::move(start), bound, forCapacity, random);
     if (p.hasRule && scoreOf(p, best).excess > 0) {
         // The rule first, holding the capacity spread as far as it allows;
         // then the capacity spread again under the rule.
-        Arrangement kept = share(left / 3, [&](Budget& b) {
-            return refine(p, best, Aim::Resistance, scoreOf(p, best).cap, bound, b, random);
-        });
-        kept = share(left / 2, [&](Budget& b) {
-            return refine(p, std::move(kept), Aim::Capacity, 0, bound, b, random);
-        });
+        Budget forRule(swaps / 2), forCapacityUnderRule(swaps / 2);
+        Arrangement kept =
+            refine(p, best, Aim::Resistance, scoreOf(p, best).cap, bound, forRule, random);
+        kept = refine(p, std::move(kept), Aim::Capacity, 0, bound, forCapacityUnderRule, random);
         if (scoreOf(p, kept) < scoreOf(p, best)) best = std::move(kept);
     }
     if (p.balanceResistance) {
-        Arrangement balanced = share(left, [&](Budget& b) {
-            return refine(p, best, Aim::Resistance, scoreOf(p, best).cap, bound, b, random);
-        });
+        Budget forResistance(swaps);
+        Arrangement balanced =
+            refine(p, best, Aim::Resistance, scoreOf(p, best).cap, bound, forResistance, random);
         if (scoreOf(p, balanced) < scoreOf(p, best)) best = std::move(balanced);
     }
     return best;

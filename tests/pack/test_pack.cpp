@@ -413,10 +413,13 @@ private Q_SLOTS:
     }
 
     // Capacities to 1 µA·h (another meter, or averaged tests): the spread
-    // stays within a few µA·h, far below the calculators' method.
+    // stays within a few µA·h, far below the calculators' method, with
+    // resistance balanced or not.
     void fineCapacities()
     {
         const Options o = shape(10, 20);
+        Options balanced = o;
+        balanced.balanceResistance = true;
         for (int seed = 1; seed <= 4; ++seed) {
             const std::vector<Cell> cells = randomCells(seed, 200, 2.5, 0.05, 1e-6);
             const Pack ours = solved(matchPack(cells, o));
@@ -424,6 +427,9 @@ private Q_SLOTS:
             checkPack(cells, o, ours);
             QVERIFY2(ours.spreadAh <= 10e-6, qPrintable(QString::number(ours.spreadAh)));
             QVERIFY(ours.spreadAh * 20 < peer.spreadAh);
+            // Asking for resistance costs no capacity balance.
+            const Pack both = solved(matchPack(cells, balanced));
+            QVERIFY(both.spreadAh <= ours.spreadAh);
         }
     }
 

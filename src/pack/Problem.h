@@ -15,12 +15,13 @@ struct Problem {
     // / step, so that the differences have no common factor. Every group
     // holds P cells, so the shift changes no spread.
     std::vector<std::int64_t> cap;
-    // Conductance per cell (1e12 / mΩ, rounded); empty when a cell has no
-    // resistance. A group's resistance is the inverse of its sum.
+    // Conductance per cell (1e12 / mΩ, rounded); empty unless resistance
+    // counts, and then every chosen cell has one. A group's resistance is
+    // 1e12 / its sum, in mΩ.
     std::vector<std::int64_t> cond;
     bool balanceResistance = false;
     bool hasRule = false;
-    double ruleLimit = 0; // largest allowed resistance spread, in 1 / conductance units
+    double ruleLimit = 0; // largest resistance spread the rule allows, mΩ
 
     int cells() const { return series * parallel; }
     bool usesResistance() const { return balanceResistance || hasRule; }

@@ -63,7 +63,7 @@ struct Options {
     // Effort, counted in swaps looked at by each step of the iterated search
     // (capacity; the rule; resistance) and in nodes of the exhaustive one,
     // never in time. The defaults solve 10S20P in well under a second and
-    // bound the time of any pack to about that.
+    // bound the time of any pack, however large.
     std::int64_t searchSwaps = 5'000'000;
     std::int64_t exhaustiveNodes = 2'000'000;
 };
@@ -101,7 +101,7 @@ struct Pack {
 
 struct PackError {
     enum class Kind {
-        BadShape,          // S or P below 1, or S·P beyond the cells' count limit
+        BadShape,          // S or P below 1
         TooFewCells,       // fewer cells than S·P
         BadCapacity,       // a capacity not positive, not finite or implausibly large
         BadResistance,     // a resistance given but not positive, not finite or out of range

@@ -23,7 +23,7 @@ class Panel;
 class Clock;
 
 struct FormOptions {
-    QString settingsPath = QStringLiteral("com.txt"); // the working folder's com.txt
+    QString settingsPath = QStringLiteral("com.txt"); // see settingsFilePath
     QString appFolder = QString();                    // folder of the executable
     // Where recordings go when appFolder is not writable; empty: the user's documents.
     QString documentsFolder = QString();

@@ -74,7 +74,8 @@ QString helpText()
         "  --version     show the version\n"
         "\n"
         "Qt's own options pass through, e.g. -platform offscreen.\n"
-        "The port and baud rate are kept in com.txt in the working folder.\n");
+        "The port and baud rate are kept in com.txt beside the program when its\n"
+        "folder is the user's own, else in ~/.config/eload-panel/com.txt.\n");
 }
 
 QString versionText() { return QStringLiteral("eload-panel " ELOAD_VERSION "\n"); }

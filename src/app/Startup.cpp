@@ -3,8 +3,10 @@
 #include "core/Context.h"
 #include "core/FormState.h"
 #include "core/Panel.h"
+#include "core/ProgramFolder.h"
 #include "core/Texts.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -53,6 +55,13 @@ double leadingNumber(const QString& s)
 
 } // namespace
 
+QString settingsFilePath(const QString& appFolder, const QString& configFolder)
+{
+    const QString name = QStringLiteral("com.txt");
+    if (programFolderUse(appFolder) == FolderUse::Own) return QDir(appFolder).filePath(name);
+    return QDir(configFolder).filePath(QStringLiteral("eload-panel/") + name);
+}
+
 std::optional<SavedPorts> readSavedPorts(const QString& path)
 {
     QFile file(path);
@@ -70,6 +79,8 @@ std::optional<SavedPorts> readSavedPorts(const QString& path)
 
 std::optional<QString> writeSavedPorts(const QString& path, const SavedPorts& lines)
 {
+    // An installed panel's first exit: no folder of ours in ~/.config yet.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     // Written aside and renamed over the old file, so that a failure leaves
     // the old settings whole; in place where the folder does not allow that.
     QSaveFile file(path);

@@ -1,7 +1,8 @@
 #pragma once
 // Start-up and shutdown of frmmain and the port settings file com.txt: line 1
 // the port list position + 1, line 2 the baud-rate text, 8-bit text with CR LF
-// line ends.
+// line ends. It lives beside the program when the program's folder is the
+// user's own, else in the user's configuration folder.
 
 #include <QString>
 #include <functional>
@@ -17,10 +18,15 @@ struct SavedPorts {
     QString baudLine;
 };
 
+// com.txt of a program in `appFolder`: beside it when that folder may hold the
+// user's files (see ProgramFolder.h), else `configFolder`/eload-panel/com.txt.
+QString settingsFilePath(const QString& appFolder, const QString& configFolder);
+
 // The file's two lines; nullopt when it is missing, unreadable or shorter.
 std::optional<SavedPorts> readSavedPorts(const QString& path);
 
-// Replaces the whole file with the two lines; an error message on failure.
+// Replaces the whole file with the two lines, its folder made when missing;
+// an error message on failure.
 std::optional<QString> writeSavedPorts(const QString& path, const SavedPorts& lines);
 
 // Combo1's list position for line 1: the number it begins with, minus 1,

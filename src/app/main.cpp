@@ -2,14 +2,19 @@
 
 #include "app/Form.h"
 #include "app/Options.h"
+#include "app/QtTranslations.h"
+#include "app/TestActivity.h"
 #include "chart/ChartWindow.h"
 #include "core/Clock.h"
 #include "core/TerminationSignals.h"
+#include "core/Texts.h"
+#include "desktop/SleepInhibitor.h"
 #include "serial/QtSerialDevice.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QStandardPaths>
 #include <cstdio>
 #include <memory>
 
@@ -40,15 +45,21 @@ int main(int argc, char** argv)
     options.qtArguments.push_back(nullptr);
     QApplication app(qtArgc, options.qtArguments.data());
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/eload-panel.png"))); // packaging/
+    installChineseQtTexts(app); // "确定", not "OK"; English when they are not installed
 
     QtSerialDevice port(options.ports);
     SystemClock clock;
     frmmain window;
     FormOptions formOptions;
-    formOptions.settingsPath = QStringLiteral("com.txt"); // in the working folder
     formOptions.appFolder = QCoreApplication::applicationDirPath();
+    formOptions.settingsPath =
+        settingsFilePath(formOptions.appFolder,
+                         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
     Form form(window, port, clock, formOptions);
     window.setEvents(&form);
+    // No suspend while the load drains a battery or rows are recorded.
+    desktop::SleepInhibitor keepAwake(QStringLiteral("eload-panel"), texts::kKeepAwakeReason);
+    holdWhileTesting(window, keepAwake);
     // Logging out, a service stop or Ctrl+C close the window as its close button does.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &window,

@@ -74,13 +74,16 @@ inline const QString kRecordRowsKept = QStringLiteral("记录数据已保留，�
 inline const QString kRecordRowsKeptForStart =
     QStringLiteral("记录数据已保留，下次启动时自动保存。");
 inline const QString kRecordRowsHeld = QStringLiteral("记录数据暂存在内存中，空间恢复后自动写入。");
-// Recording in Message_Show: %1 the folder, or the names of the recovered workbooks
-inline const QString kRecordingInFolder = QStringLiteral("程序目录不可写，记录保存到：%1");
+// Why recordings are not beside the program: the %1 of the texts below
+inline const QString kProgramFolderNotWritable = QStringLiteral("程序目录不可写");
+inline const QString kProgramFolderIsSystem = QStringLiteral("程序安装在系统目录中");
+inline const QString kProgramFolderNotOwn = QStringLiteral("程序目录不属于当前用户");
+// Recording in Message_Show: %2 the folder; the names of the recovered workbooks
+inline const QString kRecordingInFolder = QStringLiteral("%1，记录保存到：%2");
 inline const QString kRecordsRecovered = QStringLiteral("已恢复未保存的记录：%1");
 // Workbooks saved outside the program's folder: the box's detail is their full paths
-inline const QString kRecordSavedOutside = QStringLiteral("程序目录不可写，记录已保存到：");
-inline const QString kRecordsRecoveredOutside =
-    QStringLiteral("程序目录不可写，已恢复的记录保存在：");
+inline const QString kRecordSavedOutside = QStringLiteral("%1，记录已保存到：");
+inline const QString kRecordsRecoveredOutside = QStringLiteral("%1，已恢复的记录保存在：");
 // Tooltip of Command6: %1 the full path of the last saved workbook
 inline const QString kLastRecordTip = QStringLiteral("最近保存的记录：%1");
 
@@ -90,5 +93,9 @@ inline const QString kDischargeTimeCaption = kRecordHeader.at(9);     // Label17
 inline const QString kProtectionCaption = QStringLiteral("保护状态"); // Label20
 inline const QString kPortLampClosed = QStringLiteral("串口状态: 已关闭");
 inline const QString kPortLampOpen = QStringLiteral("串口状态: 已打开");
+inline const QString kLoadSwitchCaption = QStringLiteral("POWER STA:"); // Label18(3), Command5
+
+// Why the panel keeps the computer from suspending, as the desktop lists it
+inline const QString kKeepAwakeReason = QStringLiteral("电池放电测试进行中，休眠会中断测试和记录");
 
 } // namespace eload::texts

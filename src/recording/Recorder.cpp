@@ -4,6 +4,7 @@
 #include "core/Context.h"
 #include "core/FormState.h"
 #include "core/Panel.h"
+#include "core/ProgramFolder.h"
 #include "core/Texts.h"
 
 #include <QDir>
@@ -43,6 +44,24 @@ RecordRow rowFromPanel(const Panel& panel, int number, const QDateTime& t)
              panel.text(Ctl::AI_SHOW3), panel.text(Ctl::AI_SHOW4), discharge}};
 }
 
+QStringList recordingFolders(const QString& appFolder, const QString& documentsFolder)
+{
+    if (programFolderUse(appFolder) == FolderUse::Own) return {appFolder, documentsFolder};
+    return {documentsFolder};
+}
+
+QString whyNotBesideProgram(const QString& appFolder)
+{
+    switch (programFolderUse(appFolder)) {
+    case FolderUse::System: return texts::kProgramFolderIsSystem;
+    case FolderUse::OtherUser: return texts::kProgramFolderNotOwn;
+    // An own folder that refused the journal is one that could not be written.
+    case FolderUse::Own:
+    case FolderUse::NotWritable: break;
+    }
+    return texts::kProgramFolderNotWritable;
+}
+
 Recorder::Recorder(Context& ctx, RecorderOptions options)
     : ctx_(ctx), options_(std::move(options)), recording_(options_.makeSpreadsheet)
 {
@@ -74,7 +93,13 @@ QString Recorder::recordingFolder() const
 
 QStringList Recorder::candidateFolders() const
 {
-    return clockNamedBooks({recordingFolder(), options_.documentsFolder}, {}).folders;
+    return clockNamedBooks(recordingFolders(recordingFolder(), options_.documentsFolder), {})
+        .folders;
+}
+
+bool Recorder::besideProgram(const QString& path) const
+{
+    return QDir::cleanPath(QFileInfo(path).path()) == QDir::cleanPath(recordingFolder());
 }
 
 void Recorder::Command6_Click()
@@ -155,18 +180,19 @@ void Recorder::bookStarted(const QString& path)
     ctx_.state.NextRow = QString::number(recording_.nextRow());
     ctx_.state.BookName = book.completeBaseName();
     ctx_.panel.setEnabled(Ctl::Command6, false);
-    if (QDir::cleanPath(book.path()) != candidateFolders().value(0))
+    if (!besideProgram(path))
         ctx_.panel.setText(Ctl::Message_Show,
-                           texts::kRecordingInFolder.arg(QDir::toNativeSeparators(book.path())));
+                           texts::kRecordingInFolder.arg(whyNotBesideProgram(recordingFolder()),
+                                                         QDir::toNativeSeparators(book.path())));
 }
 
 // Where the workbook went stays readable: in the button's tip always, and in a
 // box when it is not beside the program (the line in Message_Show is gone with
-// the next poll). No box at shutdown: it would hold up the end of a session.
+// the next poll), at shutdown too: the window is about to go.
 void Recorder::bookSaved(const QString& path)
 {
     ctx_.panel.setToolTip(Ctl::Command6, texts::kLastRecordTip.arg(QDir::toNativeSeparators(path)));
-    if (!shuttingDown_) savedOutside_.append(path);
+    savedOutside_.append(path);
 }
 
 // Once the step is done: a box's own event loop may deliver the next rows.
@@ -174,9 +200,10 @@ void Recorder::tellSavedOutside(const QString& text)
 {
     QStringList outside;
     for (const QString& p : std::exchange(savedOutside_, {}))
-        if (QDir::cleanPath(QFileInfo(p).path()) != QDir::cleanPath(recordingFolder()))
-            outside.append(p);
-    if (!outside.isEmpty()) ctx_.panel.showMessage(text, nativeLines(outside));
+        if (!besideProgram(p)) outside.append(p);
+    if (!outside.isEmpty())
+        ctx_.panel.showMessage(text.arg(whyNotBesideProgram(recordingFolder())),
+                               nativeLines(outside));
 }
 
 void Recorder::writeFailed(const RecordingError& error)
@@ -200,14 +227,13 @@ std::optional<RecordFailure> Recorder::SaveRecordBook() { return recording_.save
 void Recorder::saveAtShutdown()
 {
     if (ctx_.state.RecordFlag != kFlagOn) return;
-    shuttingDown_ = true;
     const auto failure = SaveRecordBook();
-    shuttingDown_ = false;
     if (failure) {
         recording_.close(); // the journal stays on disk for the next start
         ctx_.panel.showMessage(texts::kRecordSaveFailed,
                                withRemedy(*failure, texts::kRecordRowsKeptForStart));
     }
+    tellSavedOutside(texts::kRecordSavedOutside);
 }
 
 void Recorder::recoverUnfinished()

@@ -1,8 +1,9 @@
 #pragma once
 // The record / save button and the row writer: the window's side of a
-// recording of polled rows into workbooks beside the program (see
-// WorkbookRecording.h for the recording itself). Here: the captions, the
-// message boxes, RecordFlag, NextRow and BookName, and the choice of folder.
+// recording of polled rows into workbooks (see WorkbookRecording.h for the
+// recording itself). Here: the captions, the message boxes, RecordFlag,
+// NextRow and BookName, and the choice of folder: beside the program when its
+// folder is the user's own, else the documents folder.
 
 #include "modbus/RowWriter.h"
 #include "recording/WorkbookRecording.h"
@@ -27,6 +28,12 @@ using RecordFailure = RecordingError;
 // The row as the window shows it now.
 RecordRow rowFromPanel(const Panel& panel, int number, const QDateTime& t);
 
+// The folders a recording may go to, in the order tried: the program's folder
+// when it may hold the user's files (see ProgramFolder.h), then the documents.
+QStringList recordingFolders(const QString& appFolder, const QString& documentsFolder);
+// Why a workbook is not beside the program, as the boxes say it.
+QString whyNotBesideProgram(const QString& appFolder);
+
 class Recorder final : public RowWriter {
 public:
     Recorder(Context& ctx, RecorderOptions options);
@@ -45,7 +52,9 @@ public:
     // a full workbook.
     void WriteRow() override;
 
-    // Shutdown: saves an open recording (RecordFlag "1").
+    // Shutdown: saves an open recording (RecordFlag "1"); a workbook that went
+    // to the documents folder is named in a box (on stderr when no one is left
+    // to answer it).
     void saveAtShutdown();
     // Start-up, after Form_Load: saves the recordings a crash left unfinished.
     void recoverUnfinished();
@@ -67,12 +76,12 @@ private:
     void bookSaved(const QString& path);
     void writeFailed(const RecordingError& error);
     void tellSavedOutside(const QString& text);
+    bool besideProgram(const QString& path) const;
 
     Context& ctx_;
     RecorderOptions options_;
     WorkbookRecording recording_;
     QStringList savedOutside_; // saved by the step under way, told at its end
-    bool shuttingDown_ = false;
 };
 
 } // namespace eload

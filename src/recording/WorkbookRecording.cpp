@@ -5,7 +5,10 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <filesystem>
+#include <system_error>
 
 namespace eload {
 
@@ -69,6 +72,16 @@ std::optional<RecordingError> writeWorkbook(const SpreadsheetFactory& make, RowJ
     });
     if (readFailure) return failed(*readFailure);
     return saveBook(*sheet, fullName);
+}
+
+// The system's cause when the folder cannot be made (a file in the way, no
+// rights), not the "does not exist" that would follow it.
+std::optional<QString> makeFolder(const QString& folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+    if (error) return QString::fromLocal8Bit(error.message());
+    return std::nullopt;
 }
 
 void clearStaleParts(const QString& folder)
@@ -165,7 +178,8 @@ std::optional<QString> WorkbookRecording::openJournalIn(const QString& folder, c
                                                         int firstNumber)
 {
     const QDir dir(folder);
-    if (folder == place_.madeFolder && !dir.exists()) dir.mkpath(QStringLiteral("."));
+    if (folder == place_.madeFolder && !dir.exists())
+        if (auto cause = makeFolder(folder)) return cause;
     if (!dir.exists()) return QStringLiteral("folder does not exist");
     const bool clockNamed = place_.fileStem.isEmpty();
     const int last = clockNamed || firstNumber > 1 ? firstNumber + kMaxNameTries - 1 : 1;

@@ -1,5 +1,6 @@
 #include "ui/frmmain.h"
 
+#include "core/Causes.h"
 #include "core/FormDefinition.h"
 #include "core/FormEvents.h"
 #include "core/Texts.h"
@@ -9,6 +10,7 @@
 #include "ui/Frame.h"
 #include "ui/LengthLimit.h"
 #include "ui/PictureBox.h"
+#include "ui/ScreenFit.h"
 #include "ui/Shape.h"
 
 #include <QCloseEvent>
@@ -21,9 +23,15 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
+#include <QWindow>
 #include <QtDebug>
+#include <algorithm>
 #include <optional>
 
 #ifndef ELOAD_VENDOR_URL
@@ -49,6 +57,8 @@ const QColor kYellow(255, 255, 0);
 const QColor kCyan(0, 255, 255);
 const QColor kMagenta(255, 0, 255);
 const QColor kLinkBlue(128, 128, 255);
+
+const QSize kPageSize(990, 506);
 
 QColor toColor(Rgb c) { return QColor(c.r, c.g, c.b); }
 Rgb toRgb(const QColor& c)
@@ -91,8 +101,9 @@ frmmain::frmmain(QWidget* parent)
     setFont(songFont(kDefaultPt));
     setColour(this, QPalette::Window, Qt::white);
     setAutoFillBackground(true);
-    setFixedSize(990, 506);
+    setFixedSize(kPageSize);
 
+    buildPage();
     buildCommFrame();
     buildPresetFrame();
     buildAddressFrame();
@@ -107,11 +118,32 @@ frmmain::~frmmain() = default;
 
 QString frmmain::vendorUrl() { return QStringLiteral(ELOAD_VENDOR_URL); }
 
+QSize frmmain::pageSize() { return kPageSize; }
+
 // ---------------------------------------------------------------- building
+
+// The controls on a page of the window's fixed size; the scroll area shows no
+// frame and no bars while the window is as large as the page.
+void frmmain::buildPage()
+{
+    page_ = new QWidget;
+    accessibility::describePage(page_);
+    page_->setObjectName(QStringLiteral("page"));
+    page_->setFixedSize(kPageSize);
+    page_->setAutoFillBackground(true);
+    scroller_ = new QScrollArea(this);
+    scroller_->setObjectName(QStringLiteral("pageScroller"));
+    scroller_->setFrameShape(QFrame::NoFrame);
+    scroller_->setFocusPolicy(Qt::NoFocus); // not a stop of the Tab order
+    scroller_->setWidget(page_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroller_);
+}
 
 QGroupBox* frmmain::addFrame(const char* name, const QString& title, const QRect& where)
 {
-    auto* frame = new Frame(title, this);
+    auto* frame = new Frame(title, page_);
     frame->setObjectName(QLatin1String(name));
     frame->setFont(songFont(kFrameTitlePt, true));
     frame->setGeometry(where);
@@ -157,7 +189,7 @@ QLabel* frmmain::addValueLabel(QWidget* parent, Ctl c, const QRect& where, qreal
 QComboBox* frmmain::addCombo(QWidget* parent, Ctl c, const QRect& where)
 {
     const ControlDef& def = definitionOf(c);
-    auto* box = new QComboBox(parent);
+    auto* box = new accessibility::List(parent);
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
     box->setCompleter(nullptr);
@@ -181,11 +213,13 @@ QLineEdit* frmmain::addTextBox(QWidget* parent, Ctl c, const QRect& where, qreal
     return box;
 }
 
-void frmmain::addButton(QWidget* parent, Ctl c, const QRect& where, qreal points)
+template <class Button>
+Button* frmmain::addButton(QWidget* parent, Ctl c, const QRect& where, qreal points)
 {
-    auto* button = new QPushButton(definitionOf(c).text, parent);
+    auto* button = new Button(definitionOf(c).text, parent);
     button->setFont(songFont(points));
     place(c, button, where);
+    return button;
 }
 
 void frmmain::addShape(QWidget* parent, Ctl c, const QRect& where)
@@ -215,7 +249,9 @@ void frmmain::buildCommFrame()
     for (const Row& r : rows) {
         QLabel* caption =
             addLabel(f, QLatin1String(r.label), r.caption, {16, y + 2, 72, 20}, kLabelPt);
-        caption->setBuddy(addCombo(f, r.box, {92, y, 124, 24}));
+        QComboBox* list = addCombo(f, r.box, {92, y, 124, 24});
+        caption->setBuddy(list);
+        accessibility::describeList(static_cast<accessibility::List*>(list), r.caption);
         y += 46;
     }
     addShape(f, Ctl::Shape1, {26, 350, 26, 26});
@@ -259,6 +295,8 @@ void frmmain::buildPresetFrame()
     QLabel* caption = addLabel(f, QStringLiteral("Label16"), QStringLiteral("设置波特率"),
                                {12, y + 2, 176, 20}, kLabelPt);
     caption->setBuddy(addCombo(f, Ctl::Combo6, {190, y, 108, 24}));
+    accessibility::describeList(static_cast<accessibility::List*>(control(Ctl::Combo6)),
+                                caption->text());
     addButton(f, Ctl::Command3, {20, 228, 120, 44}, kButtonPt);
     addButton(f, Ctl::Command2, {170, 228, 120, 44}, kButtonPt);
     wireComboPick(Ctl::Combo6, &FormEvents::Combo6_Click);
@@ -272,6 +310,8 @@ void frmmain::buildAddressFrame()
     QLabel* caption = addLabel(f, QStringLiteral("Label6"), QStringLiteral("模块地址:"),
                                {12, 56, 76, 20}, kLabelPt);
     caption->setBuddy(addCombo(f, Ctl::Combo_Addr0, {92, 54, 90, 24}));
+    accessibility::describeList(static_cast<accessibility::List*>(control(Ctl::Combo_Addr0)),
+                                caption->text());
     addButton(f, Ctl::Command_OK1, {196, 44, 100, 44}, kButtonPt);
     wireClick(Ctl::Command_OK1, &FormEvents::Command_OK1_Click);
 }
@@ -340,23 +380,30 @@ void frmmain::buildMeasureFrame()
 
 void frmmain::buildOutsideFrames()
 {
-    QLabel* link = addValueLabel(this, Ctl::Label9, {570, 314, 410, 26}, kValuePt, kLinkBlue);
+    QLabel* link = addValueLabel(page_, Ctl::Label9, {570, 314, 410, 26}, kValuePt, kLinkBlue);
+    // Before its text is set: a reader asks what it is at the first change.
+    accessibility::describeLink(static_cast<ClickLabel*>(link));
     link->setText(vendorUrl());
     link->setCursor(Qt::PointingHandCursor);
+    // Reached with Tab after the last button and opened with Space or Enter.
+    link->setFocusPolicy(Qt::TabFocus);
     connect(static_cast<ClickLabel*>(link), &ClickLabel::clicked, this, &frmmain::Label9_Click);
 
-    addButton(this, Ctl::Command4, {570, 346, 150, 40}, kCommand4Pt);
-    QLabel* powerCaption = addLabel(this, QStringLiteral("Label18(3)"),
-                                    QStringLiteral("POWER STA:"), {732, 356, 96, 20}, kLabelPt);
+    addButton(page_, Ctl::Command4, {570, 346, 150, 40}, kCommand4Pt);
+    QLabel* powerCaption = addLabel(page_, QStringLiteral("Label18(3)"), texts::kLoadSwitchCaption,
+                                    {732, 356, 96, 20}, kLabelPt);
     // The rim: created first, so that the button lies on top of it. Its colour
-    // repeats the button's caption; readers hear the button alone.
-    addValueLabel(this, Ctl::Label15_0, {830, 344, 150, 44}, kLabelPt, Qt::black);
-    addButton(this, Ctl::Command5, {834, 348, 142, 36}, kButtonPt);
-    powerCaption->setBuddy(control(Ctl::Command5));
+    // repeats the switch's state; readers hear the switch alone.
+    accessibility::hideFromReaders(
+        addValueLabel(page_, Ctl::Label15_0, {830, 344, 150, 44}, kLabelPt, Qt::black));
+    auto* loadSwitch =
+        addButton<accessibility::Switch>(page_, Ctl::Command5, {834, 348, 142, 36}, kButtonPt);
+    powerCaption->setBuddy(loadSwitch);
+    accessibility::describeSwitch(loadSwitch, texts::kLoadSwitchCaption, texts::kOn);
     wireClick(Ctl::Command4, &FormEvents::Command4_Click);
     wireClick(Ctl::Command5, &FormEvents::Command5_Click);
 
-    auto* picture = new PictureBox(this);
+    auto* picture = new PictureBox(page_);
     picture->setObjectName(QStringLiteral("Picture1(0)"));
     picture->setGeometry(570, 392, 150, 36);
     addLabel(picture, QStringLiteral("Label8"), QStringLiteral("Varnelt"), {44, 8, 98, 20},
@@ -380,9 +427,9 @@ void frmmain::buildStatusLines()
         {"Label14", QStringLiteral("Rece:"), Ctl::Text2, {10, 474, 44, 20}, 924, kDefaultPt},
     };
     for (const Line& l : lines) {
-        QLabel* caption = addLabel(this, QLatin1String(l.label), l.caption, l.at, kLabelPt);
+        QLabel* caption = addLabel(page_, QLatin1String(l.label), l.caption, l.at, kLabelPt);
         caption->setBuddy(
-            addTextBox(this, l.box, {l.at.right() + 2, l.at.y() - 2, l.boxWidth, 24}, l.points));
+            addTextBox(page_, l.box, {l.at.right() + 2, l.at.y() - 2, l.boxWidth, 24}, l.points));
     }
 }
 
@@ -415,7 +462,10 @@ void frmmain::setFocusOrder()
                          Ctl::Text5,       Ctl::Command4,    Ctl::Command6};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(control(order[i - 1]), control(order[i]));
-    control(order[0])->setFocus();
+    QWidget::setTabOrder(control(order[std::size(order) - 1]), control(Ctl::Label9));
+    // Not on 修 改, the first in the order: one Space there would give every
+    // module on the line a new address.
+    control(Ctl::Command1)->setFocus();
 }
 
 // ---------------------------------------------------------------- handlers
@@ -452,6 +502,10 @@ bool frmmain::eventFilter(QObject* watched, QEvent* event)
 {
     // A wheel turned over a list would pick entries unasked; VB lists ignore it.
     if (event->type() == QEvent::Wheel && qobject_cast<QComboBox*>(watched)) return true;
+    // The window manager's frame is known once the window is on screen.
+    if (watched == windowHandle() && event->type() == QEvent::Expose &&
+        windowHandle()->frameMargins() != fittedFrame_)
+        fitToScreen();
 
     const auto field = presetFields_.find(watched);
     if (field == presetFields_.end()) return QWidget::eventFilter(watched, event);
@@ -483,6 +537,55 @@ void frmmain::closeEvent(QCloseEvent* event)
     closing_ = true;
     if (events_) events_->Form_QueryUnload();
     event->accept();
+}
+
+void frmmain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The first show: the window's handle exists from now on.
+    if (!screenRoom_) {
+        windowHandle()->installEventFilter(this);
+        connect(windowHandle(), &QWindow::screenChanged, this, &frmmain::followScreen);
+    }
+    followScreen();
+}
+
+// Moved to another screen, or this one's room changed (scaling, a panel of the desktop).
+void frmmain::followScreen()
+{
+    disconnect(screenRoom_);
+    screenRoom_ =
+        connect(screen(), &QScreen::availableGeometryChanged, this, &frmmain::fitToScreen);
+    fitToScreen();
+}
+
+void frmmain::fitToScreen()
+{
+    fittedFrame_ = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const QSize room = screen()->availableGeometry().size().shrunkBy(fittedFrame_);
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroller_);
+    const QSize size = windowSizeFor(kPageSize, room, bar);
+    if (size == kPageSize) {
+        setFixedSize(kPageSize);
+    } else {
+        // Smaller than the page: the operator may widen it up to the page and its bars.
+        setMinimumSize(4 * bar, 4 * bar);
+        setMaximumSize(kPageSize + QSize(bar, bar));
+        resize(size);
+    }
+    keepOnScreen();
+}
+
+// The title bar and every edge where the operator can reach them.
+void frmmain::keepOnScreen()
+{
+    const QRect room = screen()->availableGeometry();
+    QRect frame = frameGeometry();
+    frame.moveLeft(std::clamp(frame.left(), room.left(),
+                              std::max(room.left(), room.right() - frame.width() + 1)));
+    frame.moveTop(std::clamp(frame.top(), room.top(),
+                             std::max(room.top(), room.bottom() - frame.height() + 1)));
+    if (frame.topLeft() != frameGeometry().topLeft()) move(frame.topLeft());
 }
 
 void frmmain::closeUnattended()
@@ -535,7 +638,12 @@ void frmmain::setText(Ctl c, const QString& s)
         label->setText(s);
         return accessibility::readingChanged(label);
     }
-    if (auto* button = qobject_cast<QPushButton*>(w)) return button->setText(s);
+    if (auto* button = qobject_cast<QPushButton*>(w)) {
+        if (button->text() == s) return;
+        button->setText(s);
+        accessibility::readingChanged(button);
+        return Q_EMIT captionChanged(c);
+    }
     QLineEdit* edit = lineEdit(c);
     if (!edit) return;
     if (auto* limit = qobject_cast<const LengthLimit*>(edit->validator()))
@@ -550,7 +658,18 @@ void frmmain::setText(Ctl c, const QString& s)
 }
 
 bool frmmain::isEnabled(Ctl c) const { return control(c)->isEnabled(); }
-void frmmain::setEnabled(Ctl c, bool on) { control(c)->setEnabled(on); }
+
+void frmmain::setEnabled(Ctl c, bool on)
+{
+    QWidget* w = control(c);
+    // Qt hands the focus of a control switched off to the next in the Tab
+    // order, wherever that is (after 记 录 it was 修 改, where one Space gives
+    // every module on the line a new address). 采 集 / 停 止 is harmless.
+    QWidget* focus = focusWidget();
+    if (!on && focus && (focus == w || w->isAncestorOf(focus)))
+        control(Ctl::Command_OK3)->setFocus(Qt::OtherFocusReason);
+    w->setEnabled(on);
+}
 
 Rgb frmmain::backColor(Ctl c) const
 {
@@ -635,7 +754,8 @@ void frmmain::setTimerEnabled(Timer t, bool on)
 
 void frmmain::showMessage(const QString& text, const QString& detail)
 {
-    boxes_.request({text, detail});
+    // The system's causes come in English; the box says them as it says the rest.
+    boxes_.request({text, causes::inChinese(detail)});
 }
 
 void frmmain::showBox(const Box& box)

@@ -1,8 +1,9 @@
 #pragma once
 // The program's one window. Controls carry their form names as objectName
 // ("Combo_Addr(2)", "AI_SHOW(7)", "Label18(3)" ...) and sit at fixed
-// positions. The window raises the handlers of FormEvents and implements
-// Panel, through which the program's logic reads and writes it.
+// positions on a page of fixed size, which a scroll area holds when the
+// screen has less room. The window raises the handlers of FormEvents and
+// implements Panel, through which the program's logic reads and writes it.
 
 #include "core/Panel.h"
 #include "ui/BoxQueue.h"
@@ -17,6 +18,8 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
+class QPushButton;
+class QScrollArea;
 class QTimer;
 class QUrl;
 
@@ -29,6 +32,9 @@ class frmmain final : public QWidget, public Panel {
 public:
     explicit frmmain(QWidget* parent = nullptr);
     ~frmmain() override;
+
+    // The fixed layout's size: the window's own wherever the screen has room.
+    static QSize pageSize();
 
     using QWidget::isEnabled;
     using QWidget::setEnabled;
@@ -73,8 +79,17 @@ public:
     // window closes as by its close button once the box's caller has returned.
     void closeUnattended();
 
+    // The window's size and place for its screen's available area now.
+    void fitToScreen();
+
+Q_SIGNALS:
+    // A button's caption changed: the captions of Command_OK3, Command5 and
+    // Command6 say whether a test runs.
+    void captionChanged(eload::Ctl c);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -82,6 +97,7 @@ private:
     using KeyHandler = void (FormEvents::*)(int&);
 
     // building the window
+    void buildPage();
     void buildCommFrame();
     void buildPresetFrame();
     void buildAddressFrame();
@@ -97,7 +113,8 @@ private:
                           const QColor& textColour);
     QComboBox* addCombo(QWidget* parent, Ctl c, const QRect& place);
     QLineEdit* addTextBox(QWidget* parent, Ctl c, const QRect& place, qreal points);
-    void addButton(QWidget* parent, Ctl c, const QRect& place, qreal points);
+    template <class Button = QPushButton>
+    Button* addButton(QWidget* parent, Ctl c, const QRect& place, qreal points);
     void addShape(QWidget* parent, Ctl c, const QRect& place);
     void place(Ctl c, QWidget* w, const QRect& where);
 
@@ -112,9 +129,17 @@ private:
     static void tellBox(const Box& box);
     void closeOnceBoxesReturn();
 
+    // following the screen
+    void followScreen();
+    void keepOnScreen();
+
     QComboBox* combo(Ctl c) const;
     QLineEdit* lineEdit(Ctl c) const;
 
+    QWidget* page_ = nullptr; // every control's ancestor
+    QScrollArea* scroller_ = nullptr;
+    QMargins fittedFrame_;               // the window frame at the last fit
+    QMetaObject::Connection screenRoom_; // the screen's available area changing
     std::map<Ctl, QWidget*> controls_;
     std::map<Timer, QTimer*> timers_;
     struct PresetField {

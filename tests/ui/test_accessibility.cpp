@@ -6,11 +6,18 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 using namespace eload;
+
+Q_DECLARE_METATYPE(eload::Ctl)
 
 // Every interface a reader reaches from `root`, by the object behind it.
 static QMap<QObject*, QAccessibleInterface*> reachable(QObject* root)
@@ -43,19 +50,17 @@ private Q_SLOTS:
             return all.join(u'|');
         };
         QCOMPARE(reachable(&w).value(&w)->role(), QAccessible::Window);
-        QCOMPARE(names(),
-                 texts::kProgramTitle + "|放电电流|能量|" + texts::kPortLampClosed + "|OFF|");
+        // The switch's rim repeats the switch: not reached.
+        QCOMPARE(names(), texts::kProgramTitle + "|放电电流|能量|" + texts::kPortLampClosed +
+                              "|POWER STA|(not reached)");
         w.setText(Ctl::AI_SHOW0, "1.25A");
         w.setText(Ctl::AI_SHOW4, "1.234WH");
         w.setBackColor(Ctl::Shape1, kGreen);
         QCOMPARE(names(), texts::kProgramTitle + "|放电电流: 1.25A|能量: 1.234WH|" +
-                              texts::kPortLampOpen + "|OFF|");
-        // A value is not labelled (a reader would speak the label first); the button is.
-        for (Ctl c : {Ctl::AI_SHOW0, Ctl::Command5}) {
-            const auto labels = reachable(&w).value(w.control(c))->relations(QAccessible::Label);
-            QCOMPARE(labels.size() == 1 ? name(labels.first().first->object()) : "",
-                     c == Ctl::Command5 ? "POWER STA:" : "");
-        }
+                              texts::kPortLampOpen + "|POWER STA|(not reached)");
+        // Whatever names its caption itself has no label (a reader would speak it twice).
+        for (Ctl c : {Ctl::AI_SHOW0, Ctl::Command5, Ctl::Combo1})
+            QVERIFY(reachable(&w).value(w.control(c))->relations(QAccessible::Label).isEmpty());
         // The time is one text; its digits and colons are not reached on their own.
         w.setText(Ctl::Label17_2, "05");
         QWidget* clock = w.control(Ctl::Label17_0)->parentWidget();
@@ -63,7 +68,7 @@ private Q_SLOTS:
         for (QLabel* part : clock->findChildren<QLabel*>())
             QVERIFY(!reachable(&w).contains(part));
 
-        QStringList box; // what the reader hears in it
+        QStringList box; // what the reader hears in a box
         bool okCloses = false;
         QTimer::singleShot(0, &w, [&] {
             QWidget* shown = QApplication::activeModalWidget();
@@ -79,6 +84,69 @@ private Q_SLOTS:
         QVERIFY2(okCloses && box.contains(texts::kProgramTitle) &&
                      box.contains(texts::kPortLost + "\n/dev/ttyUSB0"),
                  qPrintable(box.join(u'|')));
+    }
+
+    // Each list by its caption, not by its entry ("COM1", "9600" twice, "1" three times).
+    void lists_data()
+    {
+        QTest::addColumn<Ctl>("list");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("Combo1") << Ctl::Combo1 << "串口号";
+        QTest::newRow("Combo2") << Ctl::Combo2 << "波特率";
+        QTest::newRow("Combo3") << Ctl::Combo3 << "校验位";
+        QTest::newRow("Combo4") << Ctl::Combo4 << "数据位";
+        QTest::newRow("Combo5") << Ctl::Combo5 << "停止位";
+        QTest::newRow("Combo_Addr(2)") << Ctl::Combo_Addr2 << "Slave ID";
+        QTest::newRow("Combo6") << Ctl::Combo6 << "设置波特率";
+        QTest::newRow("Combo_Addr(0)") << Ctl::Combo_Addr0 << "模块地址";
+    }
+    void lists()
+    {
+        QFETCH(Ctl, list);
+        QFETCH(QString, caption);
+        frmmain w;
+        w.show();
+        w.setText(list, QStringLiteral("9600"));
+        QAccessibleInterface* i = reachable(&w).value(w.control(list));
+        QVERIFY(i);
+        QCOMPARE(i->role(), QAccessible::ComboBox);
+        QCOMPARE(i->text(QAccessible::Name), caption);
+        QCOMPARE(i->text(QAccessible::Value), QStringLiteral("9600"));
+        // Its edit field, which has the focus on the list's behalf, is named the same.
+        auto* field = static_cast<QComboBox*>(w.control(list))->lineEdit();
+        QCOMPARE(reachable(&w).value(field)->text(QAccessible::Name), caption);
+    }
+
+    // The load switch is a toggle with its state; the link a link; the brand
+    // picture is named by its label and read once.
+    void switchLinkPicture()
+    {
+        frmmain w;
+        w.show();
+        QList<QUrl> opened;
+        w.setUrlOpener([&](const QUrl& url) { opened << url; });
+        const auto all = reachable(&w);
+        QAccessibleInterface* toggle = all.value(w.control(Ctl::Command5));
+        QCOMPARE(toggle->role(), QAccessible::CheckBox);
+        QVERIFY(toggle->state().checkable && !toggle->state().checked);
+        w.setText(Ctl::Command5, texts::kOn);
+        QVERIFY(toggle->state().checked);
+        auto* button = static_cast<QPushButton*>(w.control(Ctl::Command5));
+        QSignalSpy clicks(button, &QPushButton::clicked);
+        toggle->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(clicks.size(), 1);
+
+        QAccessibleInterface* link = all.value(w.control(Ctl::Label9));
+        QCOMPARE(link->role(), QAccessible::Link);
+        QCOMPARE(link->text(QAccessible::Name), frmmain::vendorUrl());
+        QVERIFY(link->state().focusable);
+        link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(opened, QList<QUrl>{QUrl(frmmain::vendorUrl())});
+
+        QWidget* picture = w.findChild<QWidget*>(QStringLiteral("Picture1(0)"));
+        QCOMPARE(all.value(picture)->role(), QAccessible::Graphic);
+        QCOMPARE(all.value(picture)->text(QAccessible::Name), QStringLiteral("Varnelt"));
+        QVERIFY(!all.contains(w.findChild<QLabel*>(QStringLiteral("Label8"))));
     }
 };
 

@@ -1,19 +1,24 @@
 // The real window over the real form and a fake line; com.txt over the in-memory panel.
 
 #include "app/Form.h"
+#include "app/QtTranslations.h"
 #include "core/Texts.h"
 #include "support/Rig.h"
 #include "ui/frmmain.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 using namespace eload;
 
@@ -76,13 +81,15 @@ private Q_SLOTS:
         w.activateWindow(); // Tab walks the order, through the preset fields' key filter
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QStringList walked; // a list's unnamed edit field has the focus on the list's behalf
-        for (QWidget* f; walked.size() < 20 && (f = QApplication::focusWidget());
+        for (QWidget* f; walked.size() < 21 && (f = QApplication::focusWidget());
              QTest::keyClick(f, Qt::Key_Tab))
             walked << (f->objectName().isEmpty() ? f->parentWidget() : f)->objectName();
+        // From 打开串口, where the focus starts; the link last.
         QCOMPARE(walked.join(u' '),
-                 QStringLiteral("Command_OK1 Combo_Addr(0) Command1 Combo2 Combo1 Text1(0) Text2 "
-                                "Message_Show Command2 Combo_Addr(2) Command_OK3 Text3 Text4 "
-                                "Command3 Command5 Combo6 Text5 Command4 Command6 Command_OK1"));
+                 QStringLiteral("Command1 Combo2 Combo1 Text1(0) Text2 Message_Show Command2 "
+                                "Combo_Addr(2) Command_OK3 Text3 Text4 Command3 Command5 Combo6 "
+                                "Text5 Command4 Command6 Label9 Command_OK1 Combo_Addr(0) "
+                                "Command1"));
 
         auto* ports = qobject_cast<QComboBox*>(w.control(Ctl::Combo1));
         ports->lineEdit()->selectAll();
@@ -119,10 +126,35 @@ private Q_SLOTS:
         QList<QUrl> opened;
         w.setUrlOpener([&](const QUrl& url) { opened << url; });
         QTest::mouseClick(w.control(Ctl::Label9), Qt::LeftButton);
-        QCOMPARE(opened, QList<QUrl>{QUrl(frmmain::vendorUrl())});
+        w.control(Ctl::Label9)->setFocus();
+        QTest::keyClick(w.control(Ctl::Label9), Qt::Key_Return); // reached with Tab, opened
+        QCOMPARE(opened, (QList<QUrl>{QUrl(frmmain::vendorUrl()), QUrl(frmmain::vendorUrl())}));
         QFile f(p.path); // closing saves the picks
         QVERIFY(w.close() && f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), "1\r\n" + w.text(Ctl::Combo2).toLatin1() + "\r\n");
+    }
+
+    // Where the focus starts and where it goes when 记 录 switches itself off:
+    // not to 修 改, where a Space gives every module on the line a new address.
+    void harmlessFocus()
+    {
+        Window p;
+        frmmain& w = p.w;
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(QApplication::focusWidget(), w.control(Ctl::Command1));
+        w.setListIndex(Ctl::Combo1, 0); // COM1, as com.txt would choose it
+        p.form.Combo1_Click();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(w.text(Ctl::Command1), texts::kClosePort);
+        w.control(Ctl::Command6)->setFocus();
+        QTest::keyClick(w.control(Ctl::Command6), Qt::Key_Space); // 记 录
+        QCOMPARE(w.text(Ctl::Command6), texts::kRecording);
+        QVERIFY(!w.isEnabled(Ctl::Command6));
+        QCOMPARE(QApplication::focusWidget(), w.control(Ctl::Command_OK3));
+        QVERIFY(p.port.written.isEmpty());                           // no address change went out
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); // 采 集: harmless
+        QCOMPARE(w.text(Ctl::Command_OK3), texts::kStop);
     }
 
     void boxesOneAtATime()
@@ -181,6 +213,30 @@ private Q_SLOTS:
         QVERIFY(r.panel.messages.isEmpty());
         QFile f(r.path);
         QTEST(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(), "written");
+    }
+
+    // Last: Qt's own texts stay Chinese for the rest of the run. The button
+    // reads "确定" and the system's cause is said in Chinese.
+    void boxesInChinese()
+    {
+        QVERIFY2(installChineseQtTexts(*qApp),
+                 "Qt's Chinese translations are missing: run scripts/bootstrap");
+        frmmain w;
+        w.show();
+        QStringList buttons;
+        QString shown;
+        QTimer::singleShot(0, &w, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            for (QAbstractButton* b : box->buttons())
+                buttons << b->text();
+            shown = box->text();
+            box->accept();
+        });
+        const QString cause = QString::fromLocal8Bit(std::strerror(EACCES));
+        w.showMessage(texts::kOpenFailed, QStringLiteral("/dev/ttyUSB0: ") + cause);
+        QCOMPARE(buttons, QStringList{QStringLiteral("确定")});
+        QCOMPARE(shown, texts::kOpenFailed + QStringLiteral("\n/dev/ttyUSB0: 没有访问权限"));
     }
 };
 

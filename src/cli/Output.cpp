@@ -37,20 +37,6 @@ QString moduleBaudText(std::uint16_t code)
     return rate ? QStringLiteral("%1 Bd").arg(*rate) : QStringLiteral("code %1").arg(code);
 }
 
-// Figures of a summary in the panel's patterns; they count what a register holds.
-std::uint16_t hundredths(double v)
-{
-    return std::uint16_t(std::clamp(std::lround(v * 100), 0L, 65535L));
-}
-std::uint32_t thousandths(double v) { return std::uint32_t(std::max(0LL, std::llround(v * 1000))); }
-
-QString durationText(double seconds)
-{
-    const long s = std::lround(seconds);
-    return dischargeTimeText(std::uint16_t(std::min(s / 3600, 65535L)), std::uint16_t(s / 60 % 60),
-                             std::uint16_t(s % 60));
-}
-
 QString isoTime(const QDateTime& t)
 {
     return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs);
@@ -86,10 +72,13 @@ QString figuresText(const discharge::Summary& s)
 {
     return QStringLiteral("  capacity %1, energy %2 over %3 (module time)\n"
                           "  mean %4, %5, %6; lowest %7 under load; %8 samples\n")
-        .arg(capacityText(thousandths(s.capacityAh)), energyText(thousandths(s.energyWh)),
-             durationText(s.durationSeconds), voltageText(hundredths(s.averageVoltage)),
-             currentText(hundredths(s.averageCurrent)), powerText(hundredths(s.averagePower)),
-             voltageText(hundredths(s.lowestVoltage)))
+        .arg(capacityText(thousandthsOfValue(s.capacityAh)),
+             energyText(thousandthsOfValue(s.energyWh)),
+             durationText(wholeOfValue(s.durationSeconds)),
+             voltageText(hundredthsOfValue(s.averageVoltage)),
+             currentText(hundredthsOfValue(s.averageCurrent)),
+             powerText(hundredthsOfValue(s.averagePower)),
+             voltageText(hundredthsOfValue(s.lowestVoltage)))
         .arg(s.samples);
 }
 

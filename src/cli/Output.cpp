@@ -225,20 +225,24 @@ QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally)
     return {{QStringLiteral("address"), m.address}, {QStringLiteral("summary"), s}};
 }
 
-QString recordingSummaryText(const QString& file, const discharge::Summary& s)
+QString recordingSummaryText(const QString& file, int address, const discharge::Summary& s)
 {
     const QString end = discharge::endReasonKey(s.end);
+    const QString source =
+        address > 0 ? QStringLiteral("%1, address %2").arg(file).arg(address) : file;
     return QStringLiteral("%1: %2\n")
-               .arg(file, end.isEmpty() ? QStringLiteral("end not recorded")
-                                        : QStringLiteral("ended by %1").arg(end)) +
+               .arg(source, end.isEmpty() ? QStringLiteral("end not recorded")
+                                          : QStringLiteral("ended by %1").arg(end)) +
            figuresText(s);
 }
 
-QJsonObject recordingSummaryJson(const QString& file, const discharge::Summary& s)
+QJsonObject recordingSummaryJson(const QString& file, int address, const discharge::Summary& s)
 {
     QJsonObject o = summaryObject(s);
     o.insert(QStringLiteral("end"), discharge::endReasonKey(s.end));
-    return {{QStringLiteral("file"), file}, {QStringLiteral("summary"), o}};
+    return {{QStringLiteral("file"), file},
+            {QStringLiteral("address"), address > 0 ? QJsonValue(address) : QJsonValue()},
+            {QStringLiteral("summary"), o}};
 }
 
 QByteArray jsonLine(const QJsonObject& o)

@@ -16,7 +16,7 @@ struct Sample {
     float power = 0;       // W
     double capacityAh = 0; // the module's count, A·h
     double energyWh = 0;   // the module's count, W·h
-    std::int16_t temperatureC = 0;
+    std::uint16_t temperatureC = 0;
     std::uint16_t resistanceMilliohm = 0;
     std::uint16_t protection = 0; // register 9 as read
     bool loadOn = false;

@@ -3,7 +3,8 @@
 // FILE. With a limit, the process may use N MiB beyond what it holds at the
 // start of the read. Prints one JSON object: the English message or the rows
 // read, the curves and warnings, the peak resident memory (VmHWM) before and
-// after the read and the bytes the samples keep.
+// after the read, the bytes the samples keep and the first curve's last row
+// as the CSV log writes it.
 
 #include "AddressSpace.h"
 #include "reader/RecordingFile.h"
@@ -43,6 +44,8 @@ int main(int argc, char** argv)
             rows += double(c.samples.size());
             kept += double(c.samples.capacity() * sizeof(Sample));
         }
+        const auto& first = recording.curves.front().samples;
+        if (!first.empty()) o.insert(QStringLiteral("last"), csvRow(first.back()));
         o.insert(QStringLiteral("rows"), rows);
         o.insert(QStringLiteral("kept_bytes"), kept);
         o.insert(QStringLiteral("curves"), int(recording.curves.size()));

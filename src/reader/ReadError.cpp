@@ -88,7 +88,7 @@ QString chineseWhat(const ReadError& e)
     case P::SheetNotFound:
         return QStringLiteral("%1 中找不到第一张工作表（%2）").arg(e.part, e.found);
     case P::TooManySharedStrings:
-        return QStringLiteral("共享字符串超过上限（%1 个或 %2 个字符），不予读取")
+        return QStringLiteral("共享字符串超过上限（%1 个或 %2 字节），不予读取")
             .arg(kMaxSharedStrings)
             .arg(kMaxSharedBytes);
     case P::BadSharedString:

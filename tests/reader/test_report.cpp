@@ -225,6 +225,19 @@ private Q_SLOTS:
         QCOMPARE(capacityOf(reports[1]), (rows - 1) / 1000.0);
     }
 
+    // The chart window takes the CSV on stdout as one reference per module.
+    void chartTakesEveryModule()
+    {
+        QProcess probe;
+        probe.start(CHART_REFERENCE_PROBE, {"0", file("stdout.csv")});
+        QVERIFY(probe.waitForFinished(kWaitMs));
+        QCOMPARE(probe.exitCode(), 0);
+        const QString out = QString::fromUtf8(probe.readAllStandardOutput());
+        QVERIFY2(out.startsWith(QStringLiteral("references 2\nreference stdout（地址 3）\n"
+                                               "reference stdout（地址 5）\nbox \n")),
+                 qPrintable(out));
+    }
+
     void failuresInEnglish()
     {
         QVERIFY(writeFile(file("notes.csv"), "a,b\n"));

@@ -8,8 +8,8 @@ openpyxl's write-only mode).
 Crafted with zipfile or by hand, to turn the reader against the program:
 nested (ten million nested elements, about 69 KB), bigcell (one 500 MiB inline
 cell, about 511 KB), bigshared (one 500 MiB shared string), each also
--padded (behind 4 MiB of noise: an honest compression ratio), bigattribute
-(a tag of 20 MiB), bomb (a sheet of
+-padded (behind 4 MiB of noise: an honest compression ratio), manyshared
+(8,388,609 shared strings), bigattribute (a tag of 20 MiB), bomb (a sheet of
 520 MiB of blanks), liar (the same, its directory claiming a modest ratio),
 huge (a directory claiming a 3.75 GiB sheet), doctype (a sheet with a DTD),
 other-zip (a zip that is no workbook)."""
@@ -186,6 +186,9 @@ def main():
         strings = [b'<sst xmlns="%s"><si><t>' % MAIN.encode(), *big_text(), b"</t></si></sst>"]
         crafted(path, sheet(b'<row r="2"><c r="B2" t="s"><v>0</v></c></row>'),
                 padded(strings) if kind.endswith("-padded") else strings)
+    elif kind == "manyshared":  # one shared string beyond the count kept, behind noise
+        crafted(path, sheet(), padded([b'<sst xmlns="%s">' % MAIN.encode(),
+                                       *repeated(b"<si/>", 8 * MIB + 1), b"</sst>"], 1))
     elif kind == "bigattribute":  # 20 MiB in one tag
         crafted(path, sheet(b'<row r="2" x="', *noise(20), b'"/>'))
     elif kind == "doctype":

@@ -106,19 +106,32 @@ QString writeCsv(const QString& path, const std::vector<discharge::Sample>& rows
 
 using ReadOutcome = std::variant<ReferenceCurve, reader::ReadError>;
 
+// The words of what was thrown, for a message.
+QString thrownText(const std::exception_ptr& thrown)
+{
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("内存不足");
+    } catch (const std::exception& x) {
+        return QString::fromLocal8Bit(x.what());
+    } catch (...) {
+        return QStringLiteral("未知错误");
+    }
+}
+
 // What was thrown, as a failure to read `path`.
 reader::ReadError thrownWhileReading(const QString& path, const std::exception_ptr& thrown)
 {
     reader::ReadError e;
     e.file = path;
+    e.reason = thrownText(thrown);
     try {
         std::rethrow_exception(thrown);
     } catch (const std::bad_alloc&) {
         e.problem = reader::ReadProblem::OutOfMemory;
-    } catch (const std::exception& x) {
-        e.reason = QString::fromLocal8Bit(x.what());
     } catch (...) {
-        e.reason = QStringLiteral("?");
+        e.problem = reader::ReadProblem::Unexpected;
     }
     return e;
 }
@@ -155,20 +168,6 @@ std::vector<ReadOutcome> readReferences(const QStringList& paths)
     for (const QString& path : paths)
         readReference(path, read);
     return read;
-}
-
-// The words of what was thrown, for a message.
-QString thrownText(const std::exception_ptr& thrown)
-{
-    try {
-        std::rethrow_exception(thrown);
-    } catch (const std::bad_alloc&) {
-        return QStringLiteral("内存不足");
-    } catch (const std::exception& x) {
-        return QString::fromLocal8Bit(x.what());
-    } catch (...) {
-        return QStringLiteral("未知错误");
-    }
 }
 
 // Runs `work` off the event thread and hands its result to `done` on it.

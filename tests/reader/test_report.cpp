@@ -237,18 +237,6 @@ private Q_SLOTS:
                                                "reference stdout（地址 5）\nbox \n")),
                  qPrintable(out));
     }
-
-    void failuresInEnglish()
-    {
-        QVERIFY(writeFile(file("notes.csv"), "a,b\n"));
-        const Run r = run({"report", file("notes.csv"), file("log-3.csv")});
-        QCOMPARE(r.status, 1);
-        QCOMPARE(QString::fromUtf8(r.err),
-                 "eload-cli: " + file("notes.csv") +
-                     ": not a CSV log of the panel or of watch --csv: line 1 should be \"" +
-                     reader::csvHeader() + "\" (or \"address,\" and that)\n");
-        QCOMPARE(r.out.count('\n'), 3); // the good file's summary still comes
-    }
 };
 
 QTEST_GUILESS_MAIN(TestReport)

@@ -155,7 +155,8 @@ void benchWorkbook()
         const double cpuBefore = threadCpuMs();
         const ReadResult r = readWorkbook(dir.filePath("full.xlsx"));
         cpuMs = threadCpuMs() - cpuBefore;
-        if (const auto* curve = std::get_if<RecordedCurve>(&r)) rows = curve->samples.size();
+        if (const auto* read = std::get_if<Recording>(&r))
+            rows = read->curves.front().samples.size();
     });
     std::printf("workbook_read_65533_rows_ms %.0f, cpu of the last run %.0f ms (%zu samples, "
                 "%lld bytes)\n",

@@ -24,9 +24,12 @@
 #include <QSvgGenerator>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QUnhandledException>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <exception>
+#include <new>
 
 namespace eload::chart {
 
@@ -104,29 +107,100 @@ QString writeCsv(const QString& path, const std::vector<discharge::Sample>& rows
 
 using ReadOutcome = std::variant<ReferenceCurve, reader::ReadError>;
 
+// The words of what was thrown, for a message.
+QString thrownText(const std::exception_ptr& thrown)
+{
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("内存不足");
+    } catch (const std::exception& x) {
+        return QString::fromLocal8Bit(x.what());
+    } catch (...) {
+        return QStringLiteral("未知错误");
+    }
+}
+
+// What was thrown, as a failure to read `path`.
+reader::ReadError thrownWhileReading(const QString& path, const std::exception_ptr& thrown)
+{
+    reader::ReadError e;
+    e.file = path;
+    e.reason = thrownText(thrown);
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc&) {
+        e.problem = reader::ReadProblem::OutOfMemory;
+    } catch (...) {
+        e.problem = reader::ReadProblem::Unexpected;
+    }
+    return e;
+}
+
+// One file watch wrote on its standard output holds several modules: each is
+// a curve of its own, named for its address.
+QString referenceName(const reader::RecordedCurve& curve)
+{
+    return curve.address > 0 ? QStringLiteral("%1（地址 %2）").arg(curve.name).arg(curve.address)
+                             : curve.name;
+}
+
+void readReference(const QString& path, std::vector<ReadOutcome>& read)
+{
+    try {
+        reader::ReadResult r = reader::readRecording(path);
+        if (auto* e = std::get_if<reader::ReadError>(&r)) {
+            read.emplace_back(std::move(*e));
+            return;
+        }
+        for (const reader::RecordedCurve& curve : std::get<reader::Recording>(r).curves) {
+            ReferenceCurve reference = referenceOf(curve);
+            reference.name = referenceName(curve);
+            read.emplace_back(std::move(reference));
+        }
+    } catch (...) { // the curve's memory, say, after the reader's
+        read.emplace_back(thrownWhileReading(path, std::current_exception()));
+    }
+}
+
 std::vector<ReadOutcome> readReferences(const QStringList& paths)
 {
     std::vector<ReadOutcome> read;
-    for (const QString& path : paths) {
-        reader::ReadResult r = reader::readRecording(path);
-        if (auto* curve = std::get_if<reader::RecordedCurve>(&r))
-            read.emplace_back(referenceOf(*curve));
-        else
-            read.emplace_back(std::get<reader::ReadError>(r));
-    }
+    for (const QString& path : paths)
+        readReference(path, read);
     return read;
 }
 
 // Runs `work` off the event thread and hands its result to `done` on it.
-template <typename Work, typename Done> void runAside(QObject* owner, Work work, Done done)
+// Nothing thrown on the way reaches the event loop, which would end the
+// program: `failed` makes a result of it instead.
+template <typename Work, typename Done, typename Failed>
+void runAside(QObject* owner, Work work, Done done, Failed failed)
 {
     using Result = decltype(work());
+    auto guarded = [work = std::move(work), failed]() mutable -> Result {
+        try {
+            return work();
+        } catch (...) {
+            return failed(std::current_exception());
+        }
+    };
     auto* watcher = new QFutureWatcher<Result>(owner);
-    QObject::connect(watcher, &QFutureWatcher<Result>::finished, owner, [watcher, done] {
-        done(watcher->future().takeResult()); // curves are moved, never copied
+    QObject::connect(watcher, &QFutureWatcher<Result>::finished, owner, [watcher, done, failed] {
         watcher->deleteLater();
+        // What `failed` itself threw in the worker comes back here.
+        const auto take = [&]() -> Result {
+            try {
+                return watcher->future().takeResult(); // curves are moved, never copied
+            } catch (const QUnhandledException& e) {
+                return failed(e.exception() ? e.exception() : std::current_exception());
+            } catch (...) {
+                return failed(std::current_exception());
+            }
+        };
+        done(take());
     });
-    watcher->setFuture(QtConcurrent::run(std::move(work)));
+    watcher->setFuture(QtConcurrent::run(std::move(guarded)));
 }
 
 } // namespace
@@ -449,7 +523,13 @@ void ChartWindow::openReferences(const QStringList& paths)
     status_->setText(QStringLiteral("正在读取 %1 个文件…").arg(paths.size()));
     runAside(
         this, [paths] { return readReferences(paths); },
-        [this](std::vector<ReadOutcome> read) { addReadReferences(std::move(read)); });
+        [this](std::vector<ReadOutcome> read) { addReadReferences(std::move(read)); },
+        [paths](const std::exception_ptr& thrown) {
+            std::vector<ReadOutcome> read;
+            for (const QString& path : paths)
+                read.emplace_back(thrownWhileReading(path, thrown));
+            return read;
+        });
 }
 
 // The files that read well are laid over the chart; each one that did not is named.
@@ -462,7 +542,7 @@ void ChartWindow::addReadReferences(std::vector<ReadOutcome> read)
             feed_.addReference(std::move(*curve));
             ++added;
         } else {
-            errors << std::get<reader::ReadError>(r).message;
+            errors << std::get<reader::ReadError>(r).message();
         }
     }
     status_->setText(QStringLiteral("已加入 %1 条参考曲线").arg(added));
@@ -497,7 +577,10 @@ void ChartWindow::exportCsv(const QString& path)
     status_->setText(QStringLiteral("正在导出 %1 …").arg(path));
     runAside(
         this, [path, rows = feed_.samples().rows()] { return writeCsv(path, rows); },
-        [this, path](const QString& error) { finishExport(path, error); });
+        [this, path](const QString& error) { finishExport(path, error); },
+        [path](const std::exception_ptr& thrown) {
+            return QStringLiteral("%1: %2").arg(path, thrownText(thrown));
+        });
 }
 
 void ChartWindow::finishExport(const QString& path, const QString& error)

@@ -2,40 +2,16 @@
 
 #include "modbus/Formats.h"
 
-#include <QtGlobal>
-#include <algorithm>
-#include <cmath>
-#include <limits>
-
 namespace eload::chart {
 
-namespace {
+using namespace modbus;
 
-// Whole units of 1/`per` of v, held within what the panel's formats take.
-template <typename T> T countOf(double v, double per)
-{
-    const double c = std::round(v * per);
-    if (!(c > 0)) return 0; // negative or NaN
-    return T(std::min(c, double(std::numeric_limits<T>::max())));
-}
-
-} // namespace
-
-QString voltageOf(double volts) { return modbus::voltageText(countOf<quint16>(volts, 100)); }
-QString currentOf(double amperes) { return modbus::currentText(countOf<quint16>(amperes, 100)); }
-QString powerOf(double watts) { return modbus::powerText(countOf<quint16>(watts, 100)); }
-QString capacityOf(double ampereHours)
-{
-    return modbus::capacityText(countOf<quint32>(ampereHours, 1000));
-}
-QString energyOf(double wattHours) { return modbus::energyText(countOf<quint32>(wattHours, 1000)); }
-
-QString durationOf(double seconds)
-{
-    const auto total = countOf<quint32>(seconds, 1);
-    const auto hours = quint16(std::min<quint32>(total / 3600, 65535));
-    return modbus::dischargeTimeText(hours, quint16(total / 60 % 60), quint16(total % 60));
-}
+QString voltageOf(double volts) { return voltageText(hundredthsOfValue(volts)); }
+QString currentOf(double amperes) { return currentText(hundredthsOfValue(amperes)); }
+QString powerOf(double watts) { return powerText(hundredthsOfValue(watts)); }
+QString capacityOf(double ampereHours) { return capacityText(thousandthsOfValue(ampereHours)); }
+QString energyOf(double wattHours) { return energyText(thousandthsOfValue(wattHours)); }
+QString durationOf(double seconds) { return durationText(wholeOfValue(seconds)); }
 
 namespace {
 

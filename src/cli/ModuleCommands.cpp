@@ -225,16 +225,19 @@ int reportRecordings(const Invocation& inv)
         }
         const reader::ReadResult r = reader::readRecording(file);
         if (auto* e = std::get_if<reader::ReadError>(&r)) {
-            // The reader explains in the panel's language.
-            printError(QStringLiteral("%1: not a recording of the panel or of watch --csv (%2)")
-                           .arg(file, e->message));
+            printError(e->englishMessage());
             status = kFailed;
             continue;
         }
-        const auto& curve = std::get<reader::RecordedCurve>(r);
-        const discharge::Summary s = discharge::summarize(curve.samples, curve.hasStatus);
-        printOut(inv.format == Format::Json ? jsonLine(recordingSummaryJson(file, s))
-                                            : recordingSummaryText(file, s).toUtf8());
+        const auto& recording = std::get<reader::Recording>(r);
+        for (const reader::ReadError& w : recording.warnings)
+            printError(QStringLiteral("warning: ") + w.englishMessage());
+        for (const reader::RecordedCurve& curve : recording.curves) {
+            const discharge::Summary s = reader::summarize(curve);
+            printOut(inv.format == Format::Json
+                         ? jsonLine(recordingSummaryJson(file, curve.address, s))
+                         : recordingSummaryText(file, curve.address, s).toUtf8());
+        }
     }
     return status;
 }

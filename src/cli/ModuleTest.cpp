@@ -11,9 +11,6 @@ namespace {
 
 using namespace modbus;
 
-std::uint16_t hundredths(double v) { return std::uint16_t(std::lround(std::min(v, 655.35) * 100)); }
-std::uint32_t thousandths(double v) { return std::uint32_t(std::llround(std::min(v, 4e6) * 1000)); }
-
 TestEnd moduleEnd(discharge::EndReason reason)
 {
     const QString key = discharge::endReasonKey(reason);
@@ -30,23 +27,23 @@ TestEnd moduleEnd(discharge::EndReason reason)
 std::optional<TestEnd> stopFor(const StopRules& rules, const Reading& r)
 {
     if (rules.belowVolts && r.loadOn && r.voltage < *rules.belowVolts)
-        return TestEnd{
-            {},
-            QStringLiteral("stop-below"),
-            QStringLiteral("voltage %1 below %2")
-                .arg(voltageText(r.raw[RegVoltage]), voltageText(hundredths(*rules.belowVolts)))};
+        return TestEnd{{},
+                       QStringLiteral("stop-below"),
+                       QStringLiteral("voltage %1 below %2")
+                           .arg(voltageText(r.raw[RegVoltage]),
+                                voltageText(hundredthsOfValue(*rules.belowVolts)))};
     if (rules.atAh && r.capacityAh >= *rules.atAh)
         return TestEnd{{},
                        QStringLiteral("stop-at-ah"),
                        QStringLiteral("capacity %1 reaching %2")
                            .arg(capacityText(registerPair(r.raw, RegCapacityHigh)),
-                                capacityText(thousandths(*rules.atAh)))};
+                                capacityText(thousandthsOfValue(*rules.atAh)))};
     if (rules.atWh && r.energyWh >= *rules.atWh)
         return TestEnd{{},
                        QStringLiteral("stop-at-wh"),
                        QStringLiteral("energy %1 reaching %2")
                            .arg(energyText(registerPair(r.raw, RegEnergyHigh)),
-                                energyText(thousandths(*rules.atWh)))};
+                                energyText(thousandthsOfValue(*rules.atWh)))};
     return std::nullopt;
 }
 

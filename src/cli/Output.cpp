@@ -37,20 +37,6 @@ QString moduleBaudText(std::uint16_t code)
     return rate ? QStringLiteral("%1 Bd").arg(*rate) : QStringLiteral("code %1").arg(code);
 }
 
-// Figures of a summary in the panel's patterns; they count what a register holds.
-std::uint16_t hundredths(double v)
-{
-    return std::uint16_t(std::clamp(std::lround(v * 100), 0L, 65535L));
-}
-std::uint32_t thousandths(double v) { return std::uint32_t(std::max(0LL, std::llround(v * 1000))); }
-
-QString durationText(double seconds)
-{
-    const long s = std::lround(seconds);
-    return dischargeTimeText(std::uint16_t(std::min(s / 3600, 65535L)), std::uint16_t(s / 60 % 60),
-                             std::uint16_t(s % 60));
-}
-
 QString isoTime(const QDateTime& t)
 {
     return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs);
@@ -86,10 +72,13 @@ QString figuresText(const discharge::Summary& s)
 {
     return QStringLiteral("  capacity %1, energy %2 over %3 (module time)\n"
                           "  mean %4, %5, %6; lowest %7 under load; %8 samples\n")
-        .arg(capacityText(thousandths(s.capacityAh)), energyText(thousandths(s.energyWh)),
-             durationText(s.durationSeconds), voltageText(hundredths(s.averageVoltage)),
-             currentText(hundredths(s.averageCurrent)), powerText(hundredths(s.averagePower)),
-             voltageText(hundredths(s.lowestVoltage)))
+        .arg(capacityText(thousandthsOfValue(s.capacityAh)),
+             energyText(thousandthsOfValue(s.energyWh)),
+             durationText(wholeOfValue(s.durationSeconds)),
+             voltageText(hundredthsOfValue(s.averageVoltage)),
+             currentText(hundredthsOfValue(s.averageCurrent)),
+             powerText(hundredthsOfValue(s.averagePower)),
+             voltageText(hundredthsOfValue(s.lowestVoltage)))
         .arg(s.samples);
 }
 
@@ -236,20 +225,24 @@ QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally)
     return {{QStringLiteral("address"), m.address}, {QStringLiteral("summary"), s}};
 }
 
-QString recordingSummaryText(const QString& file, const discharge::Summary& s)
+QString recordingSummaryText(const QString& file, int address, const discharge::Summary& s)
 {
     const QString end = discharge::endReasonKey(s.end);
+    const QString source =
+        address > 0 ? QStringLiteral("%1, address %2").arg(file).arg(address) : file;
     return QStringLiteral("%1: %2\n")
-               .arg(file, end.isEmpty() ? QStringLiteral("end not recorded")
-                                        : QStringLiteral("ended by %1").arg(end)) +
+               .arg(source, end.isEmpty() ? QStringLiteral("end not recorded")
+                                          : QStringLiteral("ended by %1").arg(end)) +
            figuresText(s);
 }
 
-QJsonObject recordingSummaryJson(const QString& file, const discharge::Summary& s)
+QJsonObject recordingSummaryJson(const QString& file, int address, const discharge::Summary& s)
 {
     QJsonObject o = summaryObject(s);
     o.insert(QStringLiteral("end"), discharge::endReasonKey(s.end));
-    return {{QStringLiteral("file"), file}, {QStringLiteral("summary"), o}};
+    return {{QStringLiteral("file"), file},
+            {QStringLiteral("address"), address > 0 ? QJsonValue(address) : QJsonValue()},
+            {QStringLiteral("summary"), o}};
 }
 
 QByteArray jsonLine(const QJsonObject& o)

@@ -56,9 +56,11 @@ struct ModuleEnd {
 
 QString summaryText(const ModuleEnd& m, const Tally& tally);
 QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally);
-// `report`: a summary of a recording, for people.
-QString recordingSummaryText(const QString& file, const discharge::Summary& s);
-QJsonObject recordingSummaryJson(const QString& file, const discharge::Summary& s);
+// `report`: a summary of a recording, for people and as JSON ("address" null
+// when the file names none); `address` is the module's in a CSV of `watch
+// --csv` on standard output, else 0.
+QString recordingSummaryText(const QString& file, int address, const discharge::Summary& s);
+QJsonObject recordingSummaryJson(const QString& file, int address, const discharge::Summary& s);
 
 QByteArray jsonLine(const QJsonObject& o); // compact, newline-terminated
 

@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace eload::modbus {
 
@@ -36,8 +37,8 @@ QString formatTwoDigits(std::uint32_t v)
 QString currentText(std::uint16_t v) { return formatHundredths(v) + u'A'; }
 QString voltageText(std::uint16_t v) { return formatHundredths(v) + u'V'; }
 QString powerText(std::uint16_t v) { return formatHundredths(v) + u'W'; }
-QString capacityText(std::uint32_t c) { return formatThousandths(c) + QStringLiteral("AH"); }
-QString energyText(std::uint32_t c) { return formatThousandths(c) + QStringLiteral("WH"); }
+QString capacityText(std::uint64_t c) { return formatThousandths(c) + QStringLiteral("AH"); }
+QString energyText(std::uint64_t c) { return formatThousandths(c) + QStringLiteral("WH"); }
 QString resistanceText(std::uint16_t v) { return QString::number(v) + QStringLiteral("MR"); }
 QString temperatureText(std::uint16_t v) { return QString::number(v) + QStringLiteral("℃"); }
 
@@ -45,6 +46,33 @@ QString dischargeTimeText(std::uint16_t h, std::uint16_t m, std::uint16_t s)
 {
     return formatTwoDigits(h) + u':' + formatTwoDigits(m) + u':' + formatTwoDigits(s);
 }
+
+QString durationText(std::uint32_t seconds)
+{
+    return formatTwoDigits(seconds / 3600) + u':' + formatTwoDigits(seconds / 60 % 60) + u':' +
+           formatTwoDigits(seconds % 60);
+}
+
+namespace {
+
+// The nearest count of 1/`per` in `value`, saturated to T's range.
+template <typename T> T saturatingCount(double value, double per)
+{
+    const double count = std::round(value * per);
+    if (!(count > 0)) return 0; // negative or NaN
+    // The largest T as a double may round up past it: compare with >=.
+    if (count >= double(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
+    return T(count);
+}
+
+} // namespace
+
+std::uint16_t hundredthsOfValue(double value) { return saturatingCount<std::uint16_t>(value, 100); }
+std::uint64_t thousandthsOfValue(double value)
+{
+    return saturatingCount<std::uint64_t>(value, 1000);
+}
+std::uint32_t wholeOfValue(double value) { return saturatingCount<std::uint32_t>(value, 1); }
 
 // A code, not a mask; codes without a text leave the last one standing.
 std::optional<QString> protectionText(std::uint16_t code)

@@ -21,12 +21,26 @@ QString formatTwoDigits(std::uint32_t v);
 QString currentText(std::uint16_t hundredths);
 QString voltageText(std::uint16_t hundredths);
 QString powerText(std::uint16_t hundredths);
-QString capacityText(std::uint32_t thousandths);
-QString energyText(std::uint32_t thousandths);
+// Capacity and energy take 64-bit counts: a figure made of the module's
+// counts (a summary) may go beyond one 32-bit register pair.
+QString capacityText(std::uint64_t thousandths);
+QString energyText(std::uint64_t thousandths);
 QString resistanceText(std::uint16_t milliohm);
 QString temperatureText(std::uint16_t celsius);
 // "01:02:03" of the three time registers.
 QString dischargeTimeText(std::uint16_t h, std::uint16_t m, std::uint16_t s);
+// The same of a count of seconds; the hours take as many digits as they need.
+QString durationText(std::uint32_t seconds);
+
+// A value in SI units as the module counts it: volts, amperes and watts in
+// hundredths, A·h and W·h in thousandths, degrees, milliohms and seconds in
+// whole counts. One rule for every caller: the nearest count (halves away
+// from zero); below zero, and NaN, count 0; beyond the count's type, its
+// largest value. Nothing wraps: out of range saturates, never refused, so a
+// text always shows the nearest value its unit can hold.
+std::uint16_t hundredthsOfValue(double value);  // at most 655.35
+std::uint64_t thousandthsOfValue(double value); // beyond one register pair's 4294967.295
+std::uint32_t wholeOfValue(double value);
 
 // "    ", "UVLO", " OPP", " OTP" (four characters, as the window's label);
 // nothing for a value that is no code.

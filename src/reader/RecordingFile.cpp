@@ -1,32 +1,45 @@
 #include "reader/RecordingFile.h"
 
 #include "discharge/TestModel.h"
-#include "reader/ReadErrors.h"
 
 #include <QFileInfo>
+#include <exception>
+#include <new>
 
 namespace eload::reader {
 
-ReadError readError(const QString& path, const QString& what)
+namespace {
+
+ReadError failureOf(const QString& path, ReadProblem problem, const QString& reason = {})
 {
-    return {QStringLiteral("%1: %2").arg(path, what)};
+    ReadError e;
+    e.problem = problem;
+    e.file = path;
+    e.reason = reason;
+    return e;
 }
 
-QString badCellText(qint64 row, const QString& column, const QString& name, const QString& text)
-{
-    return QStringLiteral("第 %1 行 %2 列（%3）的值“%4”无法识别")
-        .arg(row)
-        .arg(column, name, text.left(40));
-}
-
-QString tooManyRowsText() { return QStringLiteral("记录超过 %1 行的上限").arg(kMaxRows); }
-
-ReadResult readRecording(const QString& path)
+ReadResult readByType(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == u"xlsx") return readWorkbook(path);
     if (suffix == u"csv") return readCsv(path);
-    return readError(path, QStringLiteral("不支持的文件类型（应为 .xlsx 或 .csv）"));
+    return failureOf(path, ReadProblem::UnsupportedType);
+}
+
+} // namespace
+
+// What is kept is bounded, yet the machine may have less: a read that runs
+// out of memory has failed like any other, and tells so.
+ReadResult readRecording(const QString& path)
+{
+    try {
+        return readByType(path);
+    } catch (const std::bad_alloc&) {
+        return failureOf(path, ReadProblem::OutOfMemory);
+    } catch (const std::exception& e) {
+        return failureOf(path, ReadProblem::Unexpected, QString::fromLocal8Bit(e.what()));
+    }
 }
 
 Summary summarize(const RecordedCurve& curve)

@@ -1,167 +1,160 @@
-// The panel's workbooks read back: the zip through minizip's unzip, the parts
-// through QXmlStreamReader, streamed, every entry capped in size.
-//
-// Not QuaZip: it exports its own, changed copy of minizip's functions under
-// the same names, and libxlsxwriter (the recording, in the same programs)
-// calls minizip; whichever library loads first takes the other's calls.
+// The panel's workbooks read back: the zip entries inflated in chunks and fed
+// to expat as they come (ZipPackage, BoundedXml), the sheet never held whole;
+// what is kept is the samples and the shared strings, both bounded.
 
 #include "core/Texts.h"
 #include "modbus/Formats.h"
-#include "reader/ReadErrors.h"
+#include "reader/Blocks.h"
+#include "reader/BoundedXml.h"
 #include "reader/RecordingFile.h"
+#include "reader/ZipPackage.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
-#include <QXmlStreamReader>
-#include <unzip.h>
 
 #include <array>
-#include <climits>
+#include <charconv>
 #include <cmath>
-#include <functional>
 
 namespace eload::reader {
 
 namespace {
 
 constexpr int kBookColumns = 10;
-constexpr qint64 kMaxSharedChars = 64ll << 20;
-constexpr qsizetype kMaxSharedStrings = 8 << 20;
 const QString kWorkbookPart = QStringLiteral("xl/workbook.xml");
 const QString kWorkbookRels = QStringLiteral("xl/_rels/workbook.xml.rels");
+const QString kDefaultSharedPart = QStringLiteral("xl/sharedStrings.xml");
+
+ReadError problemOf(ReadProblem problem, qint64 row = 0, int column = 0, QString found = {})
+{
+    ReadError e;
+    e.problem = problem;
+    e.row = row;
+    e.column = column;
+    e.found = std::move(found);
+    return e;
+}
+
+QString textOf(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
+
+std::optional<qint64> wholeNumberOf(std::string_view text)
+{
+    qint64 v = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return v;
+}
+
+// The shared strings, UTF-8, in blocks of kPoolBlock bytes with each string
+// whole in one block, so that the table never copies itself as it grows.
+class SharedStrings {
+public:
+    // False beyond kMaxSharedStrings or kMaxSharedBytes.
+    bool add(std::string_view s)
+    {
+        if (qsizetype(spans_.size()) >= kMaxSharedStrings ||
+            bytes_ + qint64(s.size()) > kMaxSharedBytes)
+            return false;
+        if (pool_.empty() || pool_.back().size() + s.size() > kPoolBlock) {
+            pool_.emplace_back();
+            pool_.back().reserve(std::max(kPoolBlock, s.size()));
+        }
+        spans_.push_back(
+            {quint32(pool_.size() - 1), quint32(pool_.back().size()), quint32(s.size())});
+        pool_.back().append(s);
+        bytes_ += qint64(s.size());
+        return true;
+    }
+    std::optional<std::string_view> at(qint64 index) const
+    {
+        if (index < 0 || index >= qint64(spans_.size())) return std::nullopt;
+        const Span& s = spans_[std::size_t(index)];
+        return std::string_view(pool_[s.block]).substr(s.offset, s.length);
+    }
+
+private:
+    static constexpr std::size_t kPoolBlock = 1 << 20;
+    struct Span {
+        quint32 block, offset, length;
+    };
+    std::vector<std::string> pool_;
+    Blocks<Span> spans_;
+    qint64 bytes_ = 0;
+};
+
+// The text of the <t> runs in an element (<si>, <is>), phonetic runs (<rPh>)
+// left out. Told each event of the element; `text()` when it has ended.
+class RunsText {
+public:
+    void clear()
+    {
+        text_.clear();
+        inRun_ = false;
+        phonetic_ = 0;
+    }
+    void start(std::string_view name)
+    {
+        if (name == "rPh")
+            ++phonetic_;
+        else if (name == "t" && phonetic_ == 0)
+            inRun_ = true;
+    }
+    void end(std::string_view name)
+    {
+        if (name == "rPh" && phonetic_ > 0)
+            --phonetic_;
+        else if (name == "t")
+            inRun_ = false;
+    }
+    // False when the text grows beyond kMaxTextChars.
+    bool take(std::string_view piece) { return !inRun_ || text_.append(piece); }
+    const std::string& text() const { return text_.text(); }
+
+private:
+    BoundedText text_;
+    bool inRun_ = false;
+    int phonetic_ = 0;
+};
 
 struct Cell {
-    QString text;
+    std::string text;
     bool number = false; // a numeric cell; `text` holds its value as written
 };
 using Cells = std::array<Cell, kBookColumns>;
-using Failure = std::optional<QString>; // what was wrong, if anything
-
-// The archive, closed with its owner.
-class ZipArchive {
-public:
-    explicit ZipArchive(const QString& path) : zip_(unzOpen64(QFile::encodeName(path).constData()))
-    {
-    }
-    ~ZipArchive()
-    {
-        if (zip_) unzClose(zip_);
-    }
-    ZipArchive(const ZipArchive&) = delete;
-    ZipArchive& operator=(const ZipArchive&) = delete;
-
-    bool isOpen() const { return zip_ != nullptr; }
-    // Part names compare without regard to case, as the package format has it.
-    bool locate(const QString& part) const
-    {
-        return zip_ && unzLocateFile(zip_, part.toUtf8().constData(), 2) == UNZ_OK;
-    }
-    unzFile handle() const { return zip_; }
-    // Of the located entry, as the zip's directory declares it.
-    quint64 declaredSize() const
-    {
-        unz_file_info64 info{};
-        unzGetCurrentFileInfo64(zip_, &info, nullptr, 0, nullptr, 0, nullptr, 0);
-        return info.uncompressed_size;
-    }
-
-private:
-    unzFile zip_;
-};
-
-// The located zip entry seen through a cap on its uncompressed size, so that
-// a zip bomb ends in a message instead of exhausting memory.
-class CappedEntry : public QIODevice {
-public:
-    CappedEntry(unzFile zip, qint64 cap) : zip_(zip), cap_(cap)
-    {
-        entryOpen_ = unzOpenCurrentFile(zip_) == UNZ_OK;
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    ~CappedEntry() override { finish(); }
-    bool entryOpen() const { return entryOpen_; }
-    bool exceeded() const { return exceeded_; }
-    bool failed() const { return failed_; }
-    bool isSequential() const override { return true; }
-    // Closes the entry; false when its checksum (checked once it was read whole) is wrong.
-    bool finish()
-    {
-        if (!entryOpen_) return true;
-        entryOpen_ = false;
-        return unzCloseCurrentFile(zip_) == UNZ_OK;
-    }
-
-protected:
-    qint64 readData(char* data, qint64 max) override
-    {
-        if (!entryOpen_) return -1;
-        const qint64 want = std::min({max, cap_ - total_ + 1, qint64(INT_MAX)});
-        const int n = unzReadCurrentFile(zip_, data, unsigned(want));
-        if (n < 0) failed_ = true;
-        if (n <= 0) return n < 0 ? -1 : 0;
-        total_ += n;
-        exceeded_ = total_ > cap_;
-        return exceeded_ ? -1 : n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    unzFile zip_;
-    qint64 cap_;
-    qint64 total_ = 0;
-    bool entryOpen_ = false;
-    bool exceeded_ = false;
-    bool failed_ = false;
-};
-
-bool isStart(const QXmlStreamReader& xml, QStringView name)
-{
-    return xml.isStartElement() && xml.name() == name;
-}
-
-bool isEnd(const QXmlStreamReader& xml, QStringView name)
-{
-    return xml.isEndElement() && xml.name() == name;
-}
-
-// The text of the <t> runs up to the end of the element `until` (<si>, <is>),
-// phonetic runs left out.
-QString runsText(QXmlStreamReader& xml, QStringView until)
-{
-    QString text;
-    while (!xml.atEnd() && !isEnd(xml, until)) {
-        xml.readNext();
-        if (isStart(xml, u"rPh"))
-            xml.skipCurrentElement();
-        else if (isStart(xml, u"t"))
-            text += xml.readElementText();
-    }
-    return text;
-}
 
 // "D12" -> 4; 0 when it names no column.
-int columnOfReference(QStringView ref)
+int columnOfReference(std::string_view ref)
 {
     int column = 0;
-    for (const QChar c : ref) {
-        if (c < u'A' || c > u'Z') break;
-        column = column * 26 + (c.unicode() - u'A' + 1);
+    for (const char c : ref) {
+        if (c < 'A' || c > 'Z') break;
+        column = column * 26 + (c - 'A' + 1);
         if (column > 16384) return 0;
     }
     return column;
 }
 
-QString columnLetter(int column) { return QString(QChar(u'A' + column - 1)); }
+std::optional<double> plainNumberOf(std::string_view text)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    double v = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
 
 std::optional<double> numberOf(const Cell& cell, QStringView unit)
 {
-    if (!cell.number) return modbus::valueOfText(cell.text, unit);
-    bool ok = false;
-    const double v = QLocale::c().toDouble(cell.text.trimmed(), &ok);
-    if (!ok || !std::isfinite(v)) return std::nullopt;
-    return v;
+    if (!cell.number) return modbus::valueOfText(textOf(cell.text), unit);
+    return plainNumberOf(cell.text);
 }
 
 // Local wall-clock times to PC time. Converting local time asks the time-zone
@@ -187,10 +180,10 @@ private:
 std::optional<qint64> msecsOf(const Cell& cell, LocalClock& clock)
 {
     if (!cell.number) {
-        const auto wall = modbus::wallClockOfRowText(cell.text);
+        const auto wall = modbus::wallClockOfRowText(textOf(cell.text));
         return wall ? std::optional(clock.msecsAt(wall->first, wall->second)) : std::nullopt;
     }
-    const auto days = numberOf(cell, {});
+    const auto days = plainNumberOf(cell.text);
     if (!days || *days < 0 || *days > 2958465) return std::nullopt; // up to the year 9999
     const qint64 msecs = std::llround(*days * 86400000.0);
     return clock.msecsAt(QDate(1899, 12, 30).addDays(msecs / 86400000),
@@ -200,8 +193,8 @@ std::optional<qint64> msecsOf(const Cell& cell, LocalClock& clock)
 // A spreadsheet's time number is a fraction of a day.
 std::optional<int> dischargeSecondsOf(const Cell& cell)
 {
-    if (!cell.number) return modbus::secondsOfDischargeTimeText(cell.text);
-    const auto days = numberOf(cell, {});
+    if (!cell.number) return modbus::secondsOfDischargeTimeText(textOf(cell.text));
+    const auto days = plainNumberOf(cell.text);
     if (!days || *days < 0 || *days > 2730) return std::nullopt; // 65535 h
     return int(std::lround(*days * 86400));
 }
@@ -211,12 +204,14 @@ struct ValueColumn {
     const char16_t* unit;
     double min, max;
 };
-// Columns 3 to 9, in the order of kRecordHeader.
+// Columns 3 to 9, in the order of kRecordHeader. The temperature is the
+// register as the panel shows it, unsigned; a foreign book's negative degrees
+// are the same register read as signed.
 constexpr std::array<ValueColumn, 7> kValueColumns = {{
     {3, u"A", 0, 655.35},
     {4, u"V", 0, 655.35},
     {5, u"W", 0, 655.35},
-    {6, u"℃", -32768, 32767},
+    {6, u"℃", -32768, 65535},
     {7, u"MR", 0, 65535},
     {8, u"AH", 0, 4294967.295},
     {9, u"WH", 0, 4294967.295},
@@ -240,7 +235,7 @@ int parseRow(const Cells& cells, LocalClock& clock, Sample& s)
     s.current = float(v[0]);
     s.voltage = float(v[1]);
     s.power = float(v[2]);
-    s.temperatureC = std::uint16_t(std::lround(v[3]));
+    s.temperatureC = std::uint16_t(std::lround(v[3]) & 0xFFFF);
     s.resistanceMilliohm = std::uint16_t(std::lround(v[4]));
     s.capacityAh = v[5];
     s.energyWh = v[6];
@@ -249,220 +244,289 @@ int parseRow(const Cells& cells, LocalClock& clock, Sample& s)
     return 0;
 }
 
+// xl/workbook.xml: the relationship id of the first sheet.
+class WorkbookPart : public XmlHandler {
+public:
+    std::string sheetId;
+    Failure start(std::string_view name, const char** attributes) override
+    {
+        if (name == "sheet" && sheetId.empty()) sheetId = attributeOf(attributes, "id", true);
+        return std::nullopt;
+    }
+    Failure end(std::string_view) override { return std::nullopt; }
+    Failure text(std::string_view) override { return std::nullopt; }
+};
+
+// xl/_rels/workbook.xml.rels: the parts of that sheet and of the shared
+// strings. Targets are relative to xl/, or absolute in the package.
+class RelationshipsPart : public XmlHandler {
+public:
+    explicit RelationshipsPart(std::string sheetId) : sheetId_(std::move(sheetId)) {}
+    QString sheetPart, sharedPart;
+    Failure start(std::string_view name, const char** attributes) override
+    {
+        if (name != "Relationship") return std::nullopt;
+        if (attributeOf(attributes, "Id") == sheetId_)
+            sheetPart = partOf(attributeOf(attributes, "Target"));
+        if (attributeOf(attributes, "Type").ends_with("/sharedStrings"))
+            sharedPart = partOf(attributeOf(attributes, "Target"));
+        return std::nullopt;
+    }
+    Failure end(std::string_view) override { return std::nullopt; }
+    Failure text(std::string_view) override { return std::nullopt; }
+
+private:
+    static QString partOf(std::string_view target)
+    {
+        const QString t = textOf(target);
+        if (t.startsWith(u'/')) return QDir::cleanPath(t.mid(1));
+        return QDir::cleanPath(QStringLiteral("xl/") + t);
+    }
+    std::string sheetId_;
+};
+
+class SharedStringsPart : public XmlHandler {
+public:
+    explicit SharedStringsPart(SharedStrings& table) : table_(table) {}
+    Failure start(std::string_view name, const char**) override
+    {
+        if (name == "si") {
+            item_.clear();
+            inItem_ = true;
+        }
+        item_.start(name);
+        return std::nullopt;
+    }
+    Failure end(std::string_view name) override
+    {
+        item_.end(name);
+        if (name != "si") return std::nullopt;
+        inItem_ = false;
+        if (!table_.add(item_.text())) return problemOf(ReadProblem::TooManySharedStrings);
+        return std::nullopt;
+    }
+    Failure text(std::string_view piece) override
+    {
+        if (inItem_ && !item_.take(piece)) return problemOf(ReadProblem::TextTooLong);
+        return std::nullopt;
+    }
+
+private:
+    SharedStrings& table_;
+    RunsText item_;
+    bool inItem_ = false;
+};
+
+// The first sheet, row by row: the header row, then one sample per row with values.
+class SheetPart : public XmlHandler {
+public:
+    SheetPart(const SharedStrings& shared, Blocks<Sample>& samples)
+        : shared_(shared), samples_(samples)
+    {
+    }
+    bool headerSeen() const { return headerSeen_; }
+
+    Failure start(std::string_view name, const char** attributes) override
+    {
+        if (name == "row") return startRow(attributeOf(attributes, "r"));
+        if (name == "c")
+            return startCell(attributeOf(attributes, "r"), attributeOf(attributes, "t"));
+        if (!inCell_) return std::nullopt;
+        if (name == "v")
+            inValue_ = true;
+        else if (name == "is")
+            inInline_ = true;
+        if (inInline_) inline_.start(name);
+        return std::nullopt;
+    }
+    Failure end(std::string_view name) override
+    {
+        if (name == "row") return takeRow();
+        if (!inCell_) return std::nullopt;
+        if (name == "c") return endCell();
+        if (name == "v")
+            inValue_ = false;
+        else if (name == "is")
+            inInline_ = false;
+        else if (inInline_)
+            inline_.end(name);
+        return std::nullopt;
+    }
+    Failure text(std::string_view piece) override
+    {
+        if (!inCell_) return std::nullopt;
+        const bool kept = inValue_ ? value_.append(piece) : !inInline_ || inline_.take(piece);
+        if (kept) return std::nullopt;
+        return problemOf(ReadProblem::TextTooLong, row_, column_);
+    }
+
+private:
+    enum class Type { Number, Shared, Inline, Text };
+
+    Failure startRow(std::string_view r)
+    {
+        const std::optional<qint64> number = r.empty() ? std::optional(row_ + 1) : wholeNumberOf(r);
+        if (!number || *number <= 0) return problemOf(ReadProblem::BadRowNumber, 0, 0, textOf(r));
+        row_ = *number;
+        cells_ = {};
+        column_ = 0;
+        return std::nullopt;
+    }
+    Failure startCell(std::string_view r, std::string_view t)
+    {
+        column_ = r.empty() ? column_ + 1 : columnOfReference(r);
+        if (column_ <= 0) return problemOf(ReadProblem::BadCellReference, row_, 0, textOf(r));
+        inCell_ = column_ <= kBookColumns; // the columns beyond are not kept
+        type_ = t.empty() || t == "n" ? Type::Number
+                : t == "s"            ? Type::Shared
+                : t == "inlineStr"    ? Type::Inline
+                                      : Type::Text;
+        value_.clear();
+        inline_.clear();
+        inValue_ = inInline_ = false;
+        return std::nullopt;
+    }
+    Failure endCell()
+    {
+        inCell_ = false;
+        Cell& cell = cells_[std::size_t(column_ - 1)];
+        cell.number = type_ == Type::Number;
+        if (type_ == Type::Inline) {
+            cell.text = inline_.text();
+        } else if (type_ == Type::Shared) {
+            const std::optional<qint64> index = wholeNumberOf(value_.text());
+            const std::optional<std::string_view> text = index ? shared_.at(*index) : std::nullopt;
+            if (!text)
+                return problemOf(ReadProblem::BadSharedString, row_, column_,
+                                 textOf(value_.text()));
+            cell.text = *text;
+        } else {
+            cell.text = value_.text();
+        }
+        return std::nullopt;
+    }
+    Failure takeRow()
+    {
+        inCell_ = false;
+        if (!headerSeen_) return takeHeader();
+        const auto filled = [](const Cell& c) {
+            return c.text.find_first_not_of(" \t\r\n") != std::string::npos;
+        };
+        if (std::none_of(cells_.begin() + 1, cells_.end(), filled)) return std::nullopt;
+        if (samples_.size() >= std::size_t(kMaxRows)) return problemOf(ReadProblem::TooManyRows);
+        Sample s;
+        if (const int bad = parseRow(cells_, clock_, s))
+            return problemOf(ReadProblem::BadCell, row_, bad,
+                             textOf(cells_[std::size_t(bad - 1)].text));
+        samples_.push_back(s);
+        return std::nullopt;
+    }
+    Failure takeHeader()
+    {
+        QStringList header;
+        for (const Cell& c : cells_)
+            header << textOf(c.text).trimmed();
+        if (header != texts::kRecordHeader)
+            return problemOf(ReadProblem::NotOurHeader, row_, 0, header.join(u' ').trimmed());
+        headerSeen_ = true;
+        return std::nullopt;
+    }
+
+    const SharedStrings& shared_;
+    Blocks<Sample>& samples_;
+    qint64 row_ = 0;
+    int column_ = 0;
+    Cells cells_;
+    bool inCell_ = false, inValue_ = false, inInline_ = false;
+    Type type_ = Type::Number;
+    BoundedText value_;
+    RunsText inline_;
+    bool headerSeen_ = false;
+    LocalClock clock_;
+};
+
 class WorkbookReader {
 public:
     explicit WorkbookReader(QString path) : path_(std::move(path)), zip_(path_) {}
     ReadResult read();
 
 private:
-    using PartParser = std::function<Failure(QXmlStreamReader&)>;
-
-    Failure open();
-    Failure readPart(const QString& part, const PartParser& parse);
-    Failure parseWorkbook(QXmlStreamReader& xml);
-    Failure parseRelationships(QXmlStreamReader& xml);
-    Failure parseSharedStrings(QXmlStreamReader& xml);
-    Failure parseSheet(QXmlStreamReader& xml);
-    Failure readCell(QXmlStreamReader& xml, qint64 row, Cell& cell);
-    Failure takeRow(qint64 row, const Cells& cells);
+    Failure open() const;
+    Failure parsePart(const QString& part, XmlHandler& handler);
+    Failure readParts();
 
     QString path_;
-    ZipArchive zip_;
-    QString sheetId_, sheetPart_, sharedPart_;
-    QStringList shared_;
-    qint64 sharedChars_ = 0;
-    bool headerSeen_ = false;
-    LocalClock clock_;
-    RecordedCurve curve_;
+    ZipPackage zip_;
+    SharedStrings shared_;
+    Blocks<Sample> samples_;
 };
 
-Failure WorkbookReader::open()
+Failure WorkbookReader::open() const
 {
     if (zip_.isOpen()) return std::nullopt;
     QFile file(path_);
-    if (!file.exists()) return QStringLiteral("文件不存在");
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("无法打开文件（%1）").arg(file.errorString());
+    if (!file.exists()) return problemOf(ReadProblem::NoSuchFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ReadError e = problemOf(ReadProblem::CannotOpen);
+        e.reason = file.errorString();
+        return e;
+    }
     const QByteArray head = file.read(4);
-    if (head.isEmpty()) return QStringLiteral("文件为空");
-    if (head.startsWith("PK")) return QStringLiteral("文件不完整或已损坏（找不到 zip 目录）");
-    return QStringLiteral("不是 xlsx 工作簿（不是 zip 文件）");
+    if (head.isEmpty()) return problemOf(ReadProblem::EmptyFile);
+    return problemOf(head.startsWith("PK") ? ReadProblem::Damaged : ReadProblem::NotZip);
 }
 
-Failure WorkbookReader::readPart(const QString& part, const PartParser& parse)
+Failure WorkbookReader::parsePart(const QString& part, XmlHandler& handler)
 {
-    if (!zip_.locate(part)) return QStringLiteral("不是 xlsx 工作簿（缺少 %1）").arg(part);
-    const QString broken = QStringLiteral("文件不完整或已损坏（读取 %1 出错）").arg(part);
-    const QString tooLarge =
-        QStringLiteral("%1 解压后超过 %2 MiB 的上限，不予读取").arg(part).arg(kMaxEntryBytes >> 20);
-    // The declared size first; the count while reading guards against a lie.
-    if (zip_.declaredSize() > quint64(kMaxEntryBytes)) return tooLarge;
-    CappedEntry entry(zip_.handle(), kMaxEntryBytes);
-    if (!entry.entryOpen()) return broken;
-    QXmlStreamReader xml(&entry);
-    const Failure failure = parse(xml);
-    if (entry.exceeded()) return tooLarge;
-    if (entry.failed()) return broken;
-    if (failure) return failure;
-    if (xml.hasError())
-        return QStringLiteral("%1 不是完整的 XML（第 %2 行：%3）")
-            .arg(part)
-            .arg(xml.lineNumber())
-            .arg(xml.errorString());
-    if (!entry.finish()) return broken;
-    return std::nullopt;
+    auto entry = zip_.open(part);
+    if (auto* e = std::get_if<ReadError>(&entry)) return *e;
+    Failure failure = parseXml(*std::get<std::unique_ptr<ZipPackage::Entry>>(entry), part, handler);
+    if (failure && failure->part.isEmpty()) failure->part = part;
+    return failure;
 }
 
-Failure WorkbookReader::parseWorkbook(QXmlStreamReader& xml)
+Failure WorkbookReader::readParts()
 {
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (!isStart(xml, u"sheet")) continue;
-        for (const QXmlStreamAttribute& a : xml.attributes())
-            if (a.name() == u"id" && !a.namespaceUri().isEmpty()) sheetId_ = a.value().toString();
-        if (sheetId_.isEmpty()) break;
-        return std::nullopt;
+    if (Failure f = open()) return f;
+    WorkbookPart workbook;
+    if (Failure f = parsePart(kWorkbookPart, workbook)) return f;
+    if (workbook.sheetId.empty()) {
+        ReadError e = problemOf(ReadProblem::NoSheet);
+        e.part = kWorkbookPart;
+        return e;
     }
-    if (xml.hasError()) return std::nullopt; // reported by readPart
-    return QStringLiteral("%1 中没有工作表").arg(kWorkbookPart);
-}
-
-// Targets are relative to xl/, or absolute in the package.
-Failure WorkbookReader::parseRelationships(QXmlStreamReader& xml)
-{
-    const auto partOf = [](QStringView target) {
-        if (target.startsWith(u'/')) return QDir::cleanPath(target.mid(1).toString());
-        return QDir::cleanPath(QStringLiteral("xl/") + target.toString());
-    };
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (!isStart(xml, u"Relationship")) continue;
-        const QXmlStreamAttributes a = xml.attributes();
-        if (a.value(QLatin1String("Id")) == sheetId_)
-            sheetPart_ = partOf(a.value(QLatin1String("Target")));
-        if (a.value(QLatin1String("Type")).endsWith(u"/sharedStrings"))
-            sharedPart_ = partOf(a.value(QLatin1String("Target")));
+    RelationshipsPart relationships(workbook.sheetId);
+    if (Failure f = parsePart(kWorkbookRels, relationships)) return f;
+    if (relationships.sheetPart.isEmpty()) {
+        ReadError e = problemOf(ReadProblem::SheetNotFound, 0, 0, textOf(workbook.sheetId));
+        e.part = kWorkbookRels;
+        return e;
     }
-    if (sheetPart_.isEmpty() && !xml.hasError())
-        return QStringLiteral("%1 中找不到第一张工作表（%2）").arg(kWorkbookRels, sheetId_);
-    return std::nullopt;
-}
-
-Failure WorkbookReader::parseSharedStrings(QXmlStreamReader& xml)
-{
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (!isStart(xml, u"si")) continue;
-        shared_.append(runsText(xml, u"si"));
-        sharedChars_ += shared_.back().size();
-        if (shared_.size() > kMaxSharedStrings || sharedChars_ > kMaxSharedChars)
-            return QStringLiteral("共享字符串超过上限（%1 个或 %2 个字符），不予读取")
-                .arg(kMaxSharedStrings)
-                .arg(kMaxSharedChars);
+    QString sharedPart = relationships.sharedPart;
+    if (sharedPart.isEmpty() && zip_.contains(kDefaultSharedPart)) sharedPart = kDefaultSharedPart;
+    if (!sharedPart.isEmpty()) {
+        SharedStringsPart strings(shared_);
+        if (Failure f = parsePart(sharedPart, strings)) return f;
     }
-    return std::nullopt;
-}
-
-Failure WorkbookReader::readCell(QXmlStreamReader& xml, qint64 row, Cell& cell)
-{
-    const QString type = xml.attributes().value(QLatin1String("t")).toString();
-    QString value, inlineText;
-    while (!xml.atEnd() && !isEnd(xml, u"c")) {
-        xml.readNext();
-        if (isStart(xml, u"v"))
-            value = xml.readElementText();
-        else if (isStart(xml, u"is"))
-            inlineText = runsText(xml, u"is");
-        else if (xml.isStartElement())
-            xml.skipCurrentElement(); // formulas, extensions
-    }
-    cell = {};
-    if (type == u"s") {
-        bool ok = false;
-        const qsizetype index = value.toLongLong(&ok);
-        if (!ok || index < 0 || index >= shared_.size())
-            return QStringLiteral("第 %1 行引用的共享字符串“%2”不存在").arg(row).arg(value);
-        cell.text = shared_[index];
-    } else if (type == u"inlineStr") {
-        cell.text = inlineText;
-    } else {
-        cell.text = value;
-        cell.number = type.isEmpty() || type == u"n";
-    }
-    return std::nullopt;
-}
-
-Failure WorkbookReader::parseSheet(QXmlStreamReader& xml)
-{
-    Cells cells;
-    qint64 row = 0;
-    int column = 0;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (isStart(xml, u"row")) {
-            const QXmlStreamAttributes a = xml.attributes();
-            const QStringView r = a.value(QLatin1String("r"));
-            row = r.isEmpty() ? row + 1 : r.toLongLong();
-            if (row <= 0) return QStringLiteral("行号“%1”无效").arg(r);
-            cells = {};
-            column = 0;
-        } else if (isStart(xml, u"c")) {
-            const QXmlStreamAttributes a = xml.attributes();
-            const QStringView ref = a.value(QLatin1String("r"));
-            column = ref.isEmpty() ? column + 1 : columnOfReference(ref);
-            if (column <= 0) return QStringLiteral("单元格引用“%1”无效").arg(ref);
-            Cell cell;
-            if (auto failure = readCell(xml, row, cell)) return failure;
-            if (column <= kBookColumns) cells[column - 1] = std::move(cell);
-        } else if (isEnd(xml, u"row")) {
-            if (auto failure = takeRow(row, cells)) return failure;
-        }
-    }
-    if (!headerSeen_ && !xml.hasError()) return QStringLiteral("工作表是空的");
-    return std::nullopt;
-}
-
-Failure WorkbookReader::takeRow(qint64 row, const Cells& cells)
-{
-    const auto filled = [](const Cell& c) { return !c.text.trimmed().isEmpty(); };
-    if (!headerSeen_) {
-        QStringList header;
-        for (const Cell& c : cells)
-            header << c.text.trimmed();
-        if (header != texts::kRecordHeader)
-            return QStringLiteral("不是本程序的记录：第 %1 行应为表头“%2”，实为“%3”")
-                .arg(row)
-                .arg(texts::kRecordHeader.join(u' '), header.join(u' ').trimmed());
-        headerSeen_ = true;
-        return std::nullopt;
-    }
-    if (std::none_of(cells.begin() + 1, cells.end(), filled)) return std::nullopt;
-    if (qsizetype(curve_.samples.size()) >= kMaxRows) return tooManyRowsText();
-    Sample s;
-    if (const int bad = parseRow(cells, clock_, s))
-        return badCellText(row, columnLetter(bad), texts::kRecordHeader[bad - 1],
-                           cells[bad - 1].text);
-    curve_.samples.push_back(s);
+    SheetPart sheet(shared_, samples_);
+    if (Failure f = parsePart(relationships.sheetPart, sheet)) return f;
+    if (!sheet.headerSeen()) return problemOf(ReadProblem::EmptySheet);
     return std::nullopt;
 }
 
 ReadResult WorkbookReader::read()
 {
-    curve_.name = QFileInfo(path_).completeBaseName();
-    curve_.hasStatus = false;
-    const auto bind = [this](Failure (WorkbookReader::*parse)(QXmlStreamReader&)) {
-        return [this, parse](QXmlStreamReader& xml) { return (this->*parse)(xml); };
-    };
-    Failure failure = open();
-    if (!failure) failure = readPart(kWorkbookPart, bind(&WorkbookReader::parseWorkbook));
-    if (!failure) failure = readPart(kWorkbookRels, bind(&WorkbookReader::parseRelationships));
-    if (!failure && sharedPart_.isEmpty() && zip_.locate(QStringLiteral("xl/sharedStrings.xml")))
-        sharedPart_ = QStringLiteral("xl/sharedStrings.xml");
-    if (!failure && !sharedPart_.isEmpty())
-        failure = readPart(sharedPart_, bind(&WorkbookReader::parseSharedStrings));
-    if (!failure) failure = readPart(sheetPart_, bind(&WorkbookReader::parseSheet));
-    if (failure) return readError(path_, *failure);
-    return std::move(curve_);
+    if (Failure f = readParts()) {
+        f->file = path_;
+        return *f;
+    }
+    RecordedCurve curve;
+    curve.name = QFileInfo(path_).completeBaseName();
+    curve.hasStatus = false;
+    curve.samples = samples_.take();
+    Recording recording;
+    recording.curves.push_back(std::move(curve));
+    return recording;
 }
 
 } // namespace

@@ -1,23 +1,15 @@
 // The discharge data: summary, end reasons and restarts, decimation and its
-// memory bound, recordings read back (workbooks of the panel and of openpyxl, CSV).
+// memory bound.
 
-#include "core/Texts.h"
 #include "discharge/Series.h"
 #include "discharge/TestModel.h"
-#include "modbus/Formats.h"
-#include "reader/RecordingFile.h"
-#include "recording/XlsxSpreadsheet.h"
 
-#include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 
 using namespace eload;
 using namespace eload::discharge;
-using namespace eload::reader;
 
 namespace {
 
@@ -61,20 +53,6 @@ QString play(const QString& script, TestModel& tracker, std::vector<Sample>& sam
                                                         : u'.';
     }
     return changes;
-}
-
-QString runPython(const QStringList& args)
-{
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"), QStringList{WRITE_WORKBOOK_PY} + args);
-    if (!python.waitForFinished(120000) || python.exitCode() != 0)
-        return QString::fromUtf8(python.readAllStandardError());
-    return {};
-}
-
-QString errorOf(const ReadResult& r)
-{
-    return std::holds_alternative<ReadError>(r) ? std::get<ReadError>(r).message : QString();
 }
 
 } // namespace
@@ -245,143 +223,6 @@ private Q_SLOTS:
         for (int back = 1; back <= 250; ++back) // the newest quarter is untouched
             QCOMPARE(series.at(series.size() - back).x(), 100'000.0 - back);
         QVERIFY(series.memoryBytes() < 100'000 * 12 / 10); // a tenth of what all would take
-    }
-
-    void valueTextsParseBack()
-    {
-        QCOMPARE(modbus::valueOfText(modbus::capacityText(65536), u"AH"), 65.536);
-        QCOMPARE(modbus::valueOfText(modbus::capacityText(65536), u"A"), std::nullopt);
-        QCOMPARE(modbus::valueOfText(u"1,25A", u"A"), std::nullopt);
-        QCOMPARE(modbus::secondsOfDischargeTimeText(u" 01:02:03"), 3723);
-        QCOMPARE(modbus::secondsOfDischargeTimeText(u"01:60:03"), std::nullopt);
-    }
-
-    // As the recorder writes it: libxlsxwriter, inline strings, number in column 1.
-    void workbookThisProjectRecorded()
-    {
-        QTemporaryDir dir;
-        XlsxSpreadsheet sheet(dir.path());
-        QVERIFY(!sheet.newBook());
-        for (int c = 1; c <= 10; ++c)
-            QVERIFY(!sheet.setText(1, c, texts::kRecordHeader[c - 1]));
-        for (int r = 2; r <= 4; ++r) {
-            const auto n = std::uint16_t(r - 2);
-            const QStringList row = {
-                QStringLiteral("2026-03-05 14时:05分:%1秒").arg(r, 2, 10, QLatin1Char('0')),
-                modbus::currentText(200),
-                modbus::voltageText(1234 - n),
-                modbus::powerText(2468),
-                modbus::temperatureText(28 + n),
-                modbus::resistanceText(35),
-                modbus::capacityText(n * 1000u),
-                modbus::energyText(n * 12000u),
-                QLatin1Char(' ') + modbus::dischargeTimeText(n, 0, 1)};
-            QVERIFY(!sheet.setNumber(r, 1, r - 1));
-            for (int c = 0; c < row.size(); ++c)
-                QVERIFY(!sheet.setText(r, c + 2, row[c]));
-        }
-        QVERIFY(!sheet.saveAs(dir.filePath("2026-03-05_14时05分02秒")));
-        sheet.close();
-        const ReadResult read = readRecording(dir.filePath("2026-03-05_14时05分02秒.xlsx"));
-        QCOMPARE(errorOf(read), QString());
-        const auto& curve = std::get<RecordedCurve>(read);
-        QCOMPARE(curve.name, QStringLiteral("2026-03-05_14时05分02秒"));
-        QCOMPARE(curve.samples.size(), std::size_t(3));
-        const Sample& last = curve.samples.back();
-        QCOMPARE(csvRow(last).section(u',', 1), // every value, through the CSV's texts
-                 QStringLiteral("12.32,2.00,24.68,2.000,24.000,30,35,0,1,7201"));
-        QVERIFY(!curve.hasStatus);
-        QCOMPARE(last.msecs - curve.samples.front().msecs, 2000);
-        QCOMPARE(QDateTime::fromMSecsSinceEpoch(last.msecs).time(), QTime(14, 5, 4));
-        QCOMPARE(summarize(curve).capacityAh, 2.0);
-    }
-
-    void workbookOpenpyxlWrote()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("cell-7.xlsx");
-        QCOMPARE(runPython({"panel", path}), QString());
-        const ReadResult read = readWorkbook(path);
-        QCOMPARE(errorOf(read), QString());
-        const auto& samples = std::get<RecordedCurve>(read).samples;
-        QCOMPARE(samples.size(), std::size_t(2));
-        QCOMPARE(samples[0].voltage, 12.34f);                // rich-text runs of a shared string
-        QCOMPARE(samples[1].voltage, 12.3f);                 // a number cell
-        QCOMPARE(samples[1].msecs - samples[0].msecs, 1000); // a date cell
-        QCOMPARE(samples[1].energyWh, 0.012);
-    }
-
-    void workbookErrors_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("truncated") << "truncated"
-                                   << "文件不完整或已损坏";
-        QTest::newRow("foreign") << "foreign"
-                                 << "不是本程序的记录：第 1 行应为表头";
-        QTest::newRow("bad row") << "badrow"
-                                 << "第 3 行 D 列（电压）的值“abc”无法识别";
-        QTest::newRow("other zip") << "other-zip"
-                                   << "不是 xlsx 工作簿（缺少 xl/workbook.xml）";
-        QTest::newRow("not a zip") << "text"
-                                   << "不是 xlsx 工作簿（不是 zip 文件）";
-        QTest::newRow("zip bomb") << "bomb"
-                                  << "解压后超过 512 MiB 的上限";
-    }
-    void workbookErrors()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, error);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(kind + ".xlsx");
-        if (kind == u"text") {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("序号,时间\n") > 0);
-        } else {
-            QCOMPARE(runPython({kind == u"truncated" ? "panel" : kind, path}), QString());
-        }
-        if (kind == u"truncated") QVERIFY(QFile::resize(path, QFileInfo(path).size() / 2));
-        const QString message = errorOf(readWorkbook(path));
-        QVERIFY2(message.startsWith(path + ": ") && message.contains(error), qPrintable(message));
-    }
-
-    void csvRoundTripAndErrors()
-    {
-        std::vector<Sample> samples = {sampleAt(0, false, 12.6, 0, 0, 0, 0),
-                                       sampleAt(1, true, 11.98, 2.5, 65.536, 1.234, 3723, 1)};
-        samples[1].msecs += 123;
-        samples[1].temperatureC = 65531; // -5 ℃ as the register holds it
-        samples[1].resistanceMilliohm = 35;
-        QTemporaryDir dir;
-        const auto write = [&](const QString& name, const QByteArray& text) {
-            QFile f(dir.filePath(name));
-            return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
-        };
-        QByteArray log = "\xEF\xBB\xBF" + csvHeader().toUtf8() + "\r\n";
-        for (const Sample& s : samples)
-            log += csvRow(s).toUtf8() + "\r\n";
-        QVERIFY(write("log.csv", log));
-        QVERIFY(csvRow(samples[1]).contains(u",11.98,2.50,29.95,65.536,1.234,65531,35,1,1,3723"));
-        const ReadResult read = readRecording(dir.filePath("log.csv"));
-        QCOMPARE(errorOf(read), QString());
-        const auto& back = std::get<RecordedCurve>(read).samples;
-        QCOMPARE(back.size(), samples.size());
-        for (std::size_t i = 0; i < back.size(); ++i)
-            QCOMPARE(csvRow(back[i]), csvRow(samples[i]));
-        QCOMPARE(back[1].msecs, samples[1].msecs);
-
-        const QByteArray header = csvHeader().toUtf8() + "\n";
-        const QByteArray row = csvRow(samples[1]).toUtf8();
-        const std::pair<QByteArray, QString> bad[] = {
-            {"time,voltage\n", "不是本程序的 CSV 记录"},
-            {header + QByteArray(row).replace(",11.98,", ",x,"),
-             "第 2 行 B 列（voltage_V）的值“x”无法识别"},
-            {header + row + "\n1,2\n", "第 3 行应有 11 列，实有 2 列"},
-            {header + QByteArray(row).replace(",1,1,", ",1,2,"), "J 列（load_on）"}};
-        for (const auto& [text, error] : bad) {
-            QVERIFY(write("bad.csv", text));
-            QVERIFY2(errorOf(readCsv(dir.filePath("bad.csv"))).contains(error), qPrintable(error));
-        }
     }
 };
 

@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+#ifndef ELOAD_VERSION
+#define ELOAD_VERSION "0.0.0"
+#endif
+
 namespace {
 
 using eload::sim::Options;
@@ -25,6 +29,7 @@ constexpr const char* kUsage =
     "usage: eload-sim [--link PATH] [--address LIST | --modules N] [--baud N]\n"
     "                 [--speed F] [--broadcast-silent] [--cells N] [--capacity AH]\n"
     "                 [--soc F[,F...]]\n"
+    "       eload-sim --help | --version\n"
     "  --link PATH         also make PATH a symlink to the pty\n"
     "  --address LIST      bus address 1..255 (1); several: one module each,\n"
     "                      as 1,2,3 or 1-4 or 1,5-7\n"
@@ -34,7 +39,9 @@ constexpr const char* kUsage =
     "  --broadcast-silent  do not echo the broadcast address change\n"
     "  --cells N           lithium cells in series (3)\n"
     "  --capacity AH       capacity of the pack (2.2)\n"
-    "  --soc F[,F...]      charge at start, 0..1, for every module or one each (1)\n";
+    "  --soc F[,F...]      charge at start, 0..1, for every module or one each (1)\n"
+    "  -h, --help          show this text\n"
+    "  --version           show the version\n";
 
 constexpr int kMaxModules = 255;
 
@@ -179,11 +186,16 @@ std::optional<Options> parseArguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i)
+    for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("eload-sim " ELOAD_VERSION "\n", stdout);
+            return 0;
+        }
+    }
     const auto options = parseArguments(argc, argv);
     if (!options) {
         std::fputs(kUsage, stderr);

@@ -37,6 +37,23 @@ QString durationOf(double seconds)
     return modbus::dischargeTimeText(hours, quint16(total / 60 % 60), quint16(total % 60));
 }
 
+QString temperatureOf(double celsius)
+{
+    return modbus::temperatureText(countOf<quint16>(celsius, 1));
+}
+
+QString resistanceOf(double milliohm)
+{
+    return modbus::resistanceText(countOf<quint16>(milliohm, 1));
+}
+
+QString differenceOf(double value, QString (*text)(double))
+{
+    const QString shown = text(std::abs(value));
+    // No sign before a difference that shows as zero.
+    return value < 0 && shown != text(0) ? QLatin1Char('-') + shown : shown;
+}
+
 namespace {
 
 QString notesOf(const discharge::Summary& s)

@@ -133,9 +133,11 @@ const std::array<OptionalCurve, 3>& optionalCurves()
     return list;
 }
 
-// The columns of the cursors' table: a reply's time, voltage, capacity and energy.
+// The columns of the cursors' table: a reply's time, voltage, capacity and
+// energy, each as wide as its widest usual text.
 struct CursorColumn {
     QString title;
+    QString widest;
     double (*value)(const DischargeFeed& feed, const discharge::Sample& s);
     QString (*text)(double);
 };
@@ -145,13 +147,14 @@ const std::array<CursorColumn, 4>& cursorColumns()
     using S = discharge::Sample;
     using F = DischargeFeed;
     static const std::array<CursorColumn, 4> list{{
-        {QStringLiteral("时间"), [](const F& f, const S& s) { return f.xOf(F::Axis::Time, s); },
-         durationOf},
-        {QStringLiteral("电压"), [](const F&, const S& s) { return double(s.voltage); }, voltageOf},
-        {QStringLiteral("容量"), [](const F& f, const S& s) { return f.own(s).capacityAh; },
-         capacityOf},
-        {QStringLiteral("能量"), [](const F& f, const S& s) { return f.own(s).energyWh; },
-         energyOf},
+        {QStringLiteral("时间"), QStringLiteral("-00:00:00"),
+         [](const F& f, const S& s) { return f.xOf(F::Axis::Time, s); }, durationOf},
+        {QStringLiteral("电压"), QStringLiteral("-00.00V"),
+         [](const F&, const S& s) { return double(s.voltage); }, voltageOf},
+        {QStringLiteral("容量"), QStringLiteral("-0.000AH"),
+         [](const F& f, const S& s) { return f.own(s).capacityAh; }, capacityOf},
+        {QStringLiteral("能量"), QStringLiteral("-00.000WH"),
+         [](const F& f, const S& s) { return f.own(s).energyWh; }, energyOf},
     }};
     return list;
 }
@@ -395,6 +398,9 @@ QWidget* ChartWindow::buildReadouts()
             grid->addWidget(cell, int(r) + 1, int(c) + 1);
         }
     }
+    for (std::size_t c = 0; c < cursorColumns().size(); ++c)
+        grid->setColumnMinimumWidth(int(c) + 1,
+                                    fontMetrics().horizontalAdvance(cursorColumns()[c].widest));
     grid->setColumnStretch(int(cursorColumns().size()) + 1, 1);
     auto* clear = new QToolButton;
     clear->setText(QStringLiteral("清除"));
@@ -530,7 +536,7 @@ QWidget* ChartWindow::buildReferences()
     referenceTable_->verticalHeader()->hide();
     referenceTable_->horizontalHeader()->setStretchLastSection(true);
     referenceTable_->setMinimumHeight(48);
-    auto* title = new QLabel(QStringLiteral("参考曲线\n(叠加在\n电压—容量图上)"));
+    auto* title = new QLabel(QStringLiteral("参考曲线\n(电压—容量图)"));
     title->setBuddy(referenceTable_);
     auto* remove = new QPushButton(QStringLiteral("移除所选"));
     connect(remove, &QPushButton::clicked, this, &ChartWindow::removeSelectedReferences);

@@ -593,8 +593,10 @@ void ChartWindow::place(const QWidget& mainWindow)
     const Placement p = placeChart(panel, controlFrames(mainWindow), available, least + extra,
                                    kPreferredSize + extra);
     const QRect inside = p.frame.marginsRemoved(decoration);
-    // On a screen smaller than the window's minimum, the screen wins.
-    setMinimumSize(least.boundedTo(inside.size()));
+    // On a screen smaller than the window's minimum, the screen wins; else
+    // the layout keeps deciding the minimum (it grows with wrapped notes).
+    if (least.width() > inside.width() || least.height() > inside.height())
+        setMinimumSize(least.boundedTo(inside.size()));
     setGeometry(inside);
 }
 

@@ -9,6 +9,10 @@
 // Both views of the window are measured: voltage and current over time (two
 // curves), and voltage over capacity (one).
 //
+// At the largest size, choosing the module's clock for the time view and
+// showing the temperature, which rebuild the time view's curves from the
+// samples kept, each with its repaint.
+//
 // usage: QT_QPA_PLATFORM=offscreen bench_chart [updates per size, 21]
 // Prints a line per measurement: the medians of wall and CPU time (the event
 // thread's) and the fastest update, in milliseconds.
@@ -75,11 +79,14 @@ public:
         const double volts = 12.6 - 3.0 * i_ / 1.2e6 + noise(0.004);
         const bool dip = i_ % 10'000 == 5'000;
         s.msecs = 1'700'000'000'000 + qint64(i_) * 500;
+        s.monotonicMsecs = qint64(i_) * 500; // the curves' time runs on it
         s.voltage = float(std::round((dip ? volts - 0.3 : volts) * 100) / 100);
         s.current = float(std::round((2.0 + noise(0.003)) * 100) / 100);
         s.power = s.voltage * s.current;
         s.capacityAh = i_ * 2.0 / 7200;
-        s.energyWh = s.capacityAh * volts;
+        // The module's count only grows: a fall would start a new discharge.
+        energyWh_ += 2.0 / 7200 * volts;
+        s.energyWh = energyWh_;
         s.loadOn = true;
         s.dischargeSeconds = i_ / 2;
         ++i_;
@@ -98,6 +105,7 @@ private:
 
     QRandomGenerator rng_{7};
     int i_ = 0;
+    double energyWh_ = 0;
 };
 
 // Events the redraw posted (the chart's layout), then the paint.
@@ -252,6 +260,25 @@ int main(int argc, char** argv)
                 "growth with the readings %.1f MB)\n",
                 kSizes[std::size(kSizes) - 1], rssFull / 1024.0, rssEmpty / 1024.0,
                 rssStart / 1024.0, (rssFull - rssEmpty) / 1024.0);
+
+    if (!rig.window.feed().references().empty())
+        std::printf("the readings made more than one discharge: the figures are not of one\n");
+
+    // The time view's curves rebuilt from the kept samples: the module's
+    // clock chosen, then the temperature shown, at the largest size.
+    const Cost clock = measure([&] {
+        rig.window.setTimeClock(chart::TimeClock::Module);
+        repaint(rig.view());
+    });
+    const Cost temperature = measure([&] {
+        rig.window.showTimeTrace(chart::ChartWindow::TimeTrace::Temperature, true);
+        repaint(rig.view());
+    });
+    std::printf("ours at %d readings (%zu samples kept): module clock chosen %.1f ms (cpu %.1f), "
+                "temperature shown %.1f ms (cpu %.1f)\n",
+                kSizes[std::size(kSizes) - 1], rig.window.feed().samples().rows().size(),
+                clock.wall, clock.cpu, temperature.wall, temperature.cpu);
+    std::fflush(stdout);
 
     Plain plain(rig.view()->size());
     for (std::size_t i = 0; i < std::size(kSizes); ++i) {

@@ -4,6 +4,7 @@
 #include "app/Options.h"
 #include "app/QtTranslations.h"
 #include "app/TestActivity.h"
+#include "chart/ChartOpener.h"
 #include "chart/ChartWindow.h"
 #include "core/Clock.h"
 #include "core/TerminationSignals.h"
@@ -72,6 +73,7 @@ int main(int argc, char** argv)
         chartWindow = std::make_unique<chart::ChartWindow>();
         form.setReadingSink(&chartWindow->feed());
         chartWindow->showBeside(window);
+        chart::addChartOpener(window, *chartWindow); // Ctrl+G opens it again once closed
     }
     const int rc = app.exec();
     // The form goes first; the window must not call into it while it is torn down.

@@ -1,8 +1,10 @@
 #include "chart/ChartView.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <cmath>
+#include <utility>
 
 namespace eload::chart {
 
@@ -10,14 +12,18 @@ namespace {
 
 // One wheel notch (120 units) zooms by this factor.
 constexpr double kNotchZoom = 1.25;
+// How near a cursor's line the pointer takes hold of it, in pixels.
+constexpr double kCursorGrip = 5;
 
 } // namespace
 
-ChartView::ChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent)
+ChartView::ChartView(Plot& plot, QWidget* parent) : QChartView(plot.chart(), parent), plot_(plot)
 {
     setRubberBand(QChartView::RectangleRubberBand);
     setRenderHint(QPainter::Antialiasing);
     setMouseTracking(true);
+    click_.setSingleShot(true);
+    connect(&click_, &QTimer::timeout, this, [this] { Q_EMIT clicked(clickedAt_); });
 }
 
 bool ChartView::pans(Qt::MouseButton button)
@@ -25,61 +31,82 @@ bool ChartView::pans(Qt::MouseButton button)
     return button == Qt::RightButton || button == Qt::MiddleButton;
 }
 
+QPointF ChartView::sceneAt(QPointF viewPos) const { return mapToScene(viewPos.toPoint()); }
+
 void ChartView::wheelEvent(QWheelEvent* event)
 {
-    const QRectF plot = chart()->plotArea();
-    const QPointF at = chart()->mapFromScene(mapToScene(event->position().toPoint()));
-    if (!plot.contains(at) || event->angleDelta().y() == 0) return QChartView::wheelEvent(event);
-    // The shown rectangle shrinks (or grows) around the pointer, which stays on its value.
-    const double scale = std::pow(kNotchZoom, -event->angleDelta().y() / 120.0);
-    const QPointF offset = at - plot.topLeft();
-    const QRectF shown(at - offset * scale, plot.size() * scale);
-    chart()->zoomIn(shown);
+    const QPointF at = chart()->mapFromScene(sceneAt(event->position()));
+    if (!chart()->plotArea().contains(at) || event->angleDelta().y() == 0)
+        return QChartView::wheelEvent(event);
+    const double factor = std::pow(kNotchZoom, -event->angleDelta().y() / 120.0);
+    if (event->modifiers() & Qt::ControlModifier)
+        plot_.zoomY(factor, sceneAt(event->position()));
+    else
+        plot_.zoomX(factor, sceneAt(event->position()));
     event->accept();
     Q_EMIT viewMoved();
 }
 
 void ChartView::mousePressEvent(QMouseEvent* event)
 {
-    if (!pans(event->button())) {
-        pressedAt_ = event->position();
-        return QChartView::mousePressEvent(event);
+    if (pans(event->button())) {
+        panFrom_ = event->position();
+        setCursor(Qt::ClosedHandCursor);
+        event->accept();
+        return;
     }
-    panFrom_ = event->position();
-    setCursor(Qt::ClosedHandCursor);
-    event->accept();
+    if (event->button() == Qt::LeftButton) {
+        dragging_ = plot_.cursorNear(sceneAt(event->position()), kCursorGrip);
+        if (dragging_) {
+            setCursor(Qt::SizeHorCursor);
+            event->accept();
+            return;
+        }
+    }
+    pressedAt_ = event->position();
+    QChartView::mousePressEvent(event);
 }
 
 void ChartView::mouseMoveEvent(QMouseEvent* event)
 {
+    if (dragging_) Q_EMIT cursorDragged(*dragging_, sceneAt(event->position()));
     if (panFrom_) {
-        const QPointF delta = event->position() - *panFrom_;
+        plot_.pan(event->position() - *panFrom_);
         panFrom_ = event->position();
-        chart()->scroll(-delta.x(), delta.y());
         Q_EMIT viewMoved();
     }
-    Q_EMIT hovered(mapToScene(event->position().toPoint()));
+    Q_EMIT hovered(sceneAt(event->position()));
     QChartView::mouseMoveEvent(event);
 }
 
 void ChartView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (pans(event->button())) {
+    if (pans(event->button()) || (dragging_ && event->button() == Qt::LeftButton)) {
         panFrom_.reset();
+        dragging_.reset();
         unsetCursor();
         event->accept();
         return;
     }
-    // A click is no rectangle; the rubber band ignores it too.
-    const bool zooms =
-        event->button() == Qt::LeftButton && (event->position() - pressedAt_).manhattanLength() > 4;
+    // A click is no rectangle; the rubber band ignores it too. The release
+    // of a double click's second press is no click.
+    const bool left = event->button() == Qt::LeftButton && !std::exchange(doubleClicked_, false);
+    const bool zooms = left && (event->position() - pressedAt_).manhattanLength() > 4;
     QChartView::mouseReleaseEvent(event);
-    if (zooms) Q_EMIT viewMoved();
+    if (zooms) {
+        plot_.zoomedByRectangle();
+        Q_EMIT viewMoved();
+    } else if (left) {
+        clickedAt_ = sceneAt(event->position());
+        click_.start(QApplication::doubleClickInterval());
+    }
 }
 
 void ChartView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) return QChartView::mouseDoubleClickEvent(event);
+    click_.stop();
+    doubleClicked_ = true;
     event->accept();
     Q_EMIT resetAsked();
 }

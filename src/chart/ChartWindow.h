@@ -1,10 +1,12 @@
 #pragma once
 // The discharge curve window ("放电曲线"), opened beside the panel with
 // --chart: the running discharge over time and over capacity, its summary,
-// reference curves from earlier discharges and recordings, and export of the
-// chart (PNG, SVG) and of the points (CSV). It only draws what DischargeFeed
-// holds; redraws are coalesced to a few a second. Dialogs never block: files
-// are read and written off the event thread, so readings keep coming in.
+// reference curves from earlier discharges and recordings, two cursors with
+// the differences between them, the figures down to a cut-off voltage, and
+// export of the chart (PNG, SVG) and of the points (CSV). It only draws what
+// DischargeFeed holds; redraws are coalesced to a few a second. Dialogs
+// never block: files are read and written off the event thread, so readings
+// keep coming in.
 
 #include "chart/DischargeFeed.h"
 #include "chart/Plot.h"
@@ -16,8 +18,12 @@
 #include <variant>
 #include <vector>
 
+class QAbstractButton;
 class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
 class QLabel;
+class QPushButton;
 class QTabWidget;
 class QTableWidget;
 
@@ -25,17 +31,24 @@ namespace eload::chart {
 
 class ChartView;
 
+// The frames of a window's controls (its direct children), on the screen.
+std::vector<QRect> controlFrames(const QWidget& window);
+
 class ChartWindow final : public QWidget {
     Q_OBJECT
 public:
     enum class View { Time, Capacity };
+    // The time view's curves, in the order of its traces.
+    enum class TimeTrace { Voltage, Current, Power, Temperature, Resistance };
 
     explicit ChartWindow(QWidget* parent = nullptr);
     ~ChartWindow() override;
 
     DischargeFeed& feed() { return feed_; }
 
-    // Shown to the right of `mainWindow`, within its screen; closing it leaves the program running.
+    // Shown beside `mainWindow` where its screen has room, else where it
+    // covers the least of its controls; never larger than the screen's
+    // available area. Closing it leaves the program running.
     void showBeside(const QWidget& mainWindow);
 
     // What the buttons do once the dialog has its files.
@@ -45,6 +58,13 @@ public:
 
     void showView(View view);
     Plot& plot(View view) { return view == View::Time ? timePlot_ : capacityPlot_; }
+    ChartView* view(View view) { return views_[std::size_t(view == View::Capacity)]; }
+    void showTimeTrace(TimeTrace trace, bool shown);
+    void setTimeClock(TimeClock clock);
+    void setCutoff(double volts); // 0: none
+    // A cursor at the reply nearest to `x` of the view, as a click there puts it.
+    void placeCursor(View view, double x);
+    void clearCursors();
     void redrawNow();
 
 Q_SIGNALS:
@@ -55,19 +75,32 @@ private:
     void buildTimePlot();
     void buildCapacityPlot();
     QWidget* buildToolbar();
+    QWidget* buildCharts();
+    QWidget* buildReadouts();
+    QWidget* buildSide();
     QWidget* buildSummary();
+    QWidget* buildCurveChoice();
     QWidget* buildReferences();
-    ChartView* addView(Plot& plot, const QString& title);
+    ChartView* addView(Plot& plot, View which, const QString& title);
+    void nameForReaders(QWidget* splitterHandle);
+    void place(const QWidget& mainWindow);
 
     void scheduleRedraw();
     void showSummary();
     QString omittedText() const;
     void showReferences();
+    void showCutoffs();
     void followTimeUnit();
+    void showFollowing();
     void restartViews();
     void resetView();
-    void showPower(bool shown);
+    void keepTimeCurves();
     void removeSelectedReferences();
+
+    void clickedAt(View view, QPointF scenePos);
+    void cursorDraggedTo(View view, std::size_t which, QPointF scenePos);
+    void setCursorSample(std::size_t which, View view, double x);
+    void showCursors();
 
     void askReferences();
     void askImage();
@@ -89,12 +122,20 @@ private:
     std::optional<QPointF> hoverAt_;
     QTabWidget* tabs_ = nullptr;
     std::array<ChartView*, 2> views_{};
-    QCheckBox* powerBox_ = nullptr;
+    std::array<QCheckBox*, 3> optionalBoxes_{}; // power, temperature, resistance
+    QComboBox* clockBox_ = nullptr;
     std::array<QLabel*, 9> figures_{};
     QLabel* omitted_ = nullptr;
     QTableWidget* referenceTable_ = nullptr;
     QLabel* readout_ = nullptr;
+    QLabel* stopped_ = nullptr;
+    QPushButton* follow_ = nullptr;
+    std::array<std::array<QLabel*, 4>, 3> cursorCells_{}; // A, B, B − A by column
+    QAbstractButton* clearCursors_ = nullptr;
+    QDoubleSpinBox* cutoffBox_ = nullptr;
+    QLabel* cutoffText_ = nullptr;
     QLabel* status_ = nullptr;
+    std::array<std::optional<discharge::Sample>, 2> cursors_;
     QTimer redrawTimer_;
 };
 

@@ -1,32 +1,87 @@
 #include "chart/DischargeFeed.h"
 
+#include "chart/CurveValues.h"
+
 #include <QDateTime>
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <utility>
 
 namespace eload::chart {
 
-void DischargeCurves::append(const discharge::Sample& s, double ownCapacityAh)
+namespace {
+
+// A curve of the time view: which member, its value, and whether it is optional.
+struct TimeSeries {
+    discharge::Series DischargeCurves::*series;
+    float (*value)(const discharge::Sample&);
+    bool TimeCurves::*optional; // null: always kept
+};
+
+const std::array<TimeSeries, 5>& timeSeries()
 {
-    if (voltage.empty()) {
-        firstMonotonicMsecs = s.monotonicMsecs;
-        firstMsecs = s.msecs;
-    }
-    const double t = double(s.monotonicMsecs - firstMonotonicMsecs) / 1000.0;
-    voltage.append(t, s.voltage);
-    current.append(t, s.current);
-    power.append(t, s.power);
+    using S = discharge::Sample;
+    static const std::array<TimeSeries, 5> list{{
+        {&DischargeCurves::voltage, [](const S& s) { return s.voltage; }, nullptr},
+        {&DischargeCurves::current, [](const S& s) { return s.current; }, nullptr},
+        {&DischargeCurves::power, [](const S& s) { return s.power; }, nullptr},
+        {&DischargeCurves::temperature, [](const S& s) { return float(s.temperatureC); },
+         &TimeCurves::temperature},
+        {&DischargeCurves::resistance, [](const S& s) { return float(s.resistanceMilliohm); },
+         &TimeCurves::resistance},
+    }};
+    return list;
+}
+
+bool kept(const TimeSeries& t, const TimeCurves& curves)
+{
+    return t.optional == nullptr || curves.*t.optional;
+}
+
+int hundredths(double volts) { return int(std::lround(volts * 100)); }
+
+} // namespace
+
+void DischargeCurves::begin(const discharge::Sample& first)
+{
+    firstMonotonicMsecs = first.monotonicMsecs;
+    firstMsecs = first.msecs;
+}
+
+double DischargeCurves::timeOf(const discharge::Sample& s, const OwnFigures& own) const
+{
+    if (kept.clock == TimeClock::Module) return own.seconds;
+    return double(s.monotonicMsecs - firstMonotonicMsecs) / 1000.0;
+}
+
+void DischargeCurves::append(const discharge::Sample& s, const OwnFigures& own)
+{
+    const double t = timeOf(s, own);
+    for (const TimeSeries& c : timeSeries())
+        if (chart::kept(c, kept)) (this->*c.series).append(t, c.value(s));
     // The discharge curve is the voltage under load; an idle battery's rises again.
-    if (s.loadOn) voltageOverCapacity.append(ownCapacityAh, s.voltage);
+    if (s.loadOn) voltageOverCapacity.append(own.capacityAh, s.voltage);
 }
 
 void DischargeCurves::clear()
 {
-    voltage.clear();
-    current.clear();
-    power.clear();
+    for (const TimeSeries& c : timeSeries())
+        (this->*c.series).clear();
     voltageOverCapacity.clear();
     firstMonotonicMsecs = firstMsecs = 0;
+}
+
+bool underCutoff(double volts, double cutoffVolts)
+{
+    return hundredths(volts) < hundredths(cutoffVolts);
+}
+
+std::optional<AtCutoff> atCutoff(const ReferenceCurve& r, double volts)
+{
+    const std::optional<QPointF> first = firstUnder(r.voltageOverCapacity, volts, underCutoff);
+    if (!first) return std::nullopt;
+    return AtCutoff{first->x(), valueAt(r.energyOverCapacity, first->x()).value_or(0)};
 }
 
 // A recording may hold several discharges: the curve is the one its summary
@@ -44,8 +99,10 @@ ReferenceCurve referenceOf(const reader::RecordedCurve& recorded)
     r.summary = shown->summary;
     for (std::size_t i = shown->first; i <= shown->last; ++i) {
         const discharge::Sample& s = recorded.samples[i];
-        if (s.loadOn)
-            r.voltageOverCapacity.append(s.capacityAh - r.summary.baseCapacityAh, s.voltage);
+        if (!s.loadOn) continue;
+        const double capacity = s.capacityAh - r.summary.baseCapacityAh;
+        r.voltageOverCapacity.append(capacity, s.voltage);
+        r.energyOverCapacity.append(capacity, s.energyWh - r.summary.baseEnergyWh);
     }
     return r;
 }
@@ -72,8 +129,11 @@ void DischargeFeed::take(const discharge::Sample& s)
     if (change == Change::Started) {
         keepAsReference();
         curves_.clear();
+        curves_.begin(s);
+        baseEnergyWh_ = model_.summary().baseEnergyWh;
         samples_.clear();
         omitted_ = {};
+        atCutoff_.reset();
         ++discharges_;
         Q_EMIT started();
     }
@@ -83,9 +143,90 @@ void DischargeFeed::take(const discharge::Sample& s)
         return;
     }
     if (!s.loadOn) ++omitted_.loadOff;
-    curves_.append(s, model_.ownCapacity(s));
+    curves_.append(s, own(s));
     samples_.append(s);
+    noteCutoff(s);
     Q_EMIT changed();
+}
+
+OwnFigures DischargeFeed::own(const discharge::Sample& s) const
+{
+    return {model_.ownSeconds(s), model_.ownCapacity(s), s.energyWh - baseEnergyWh_};
+}
+
+double DischargeFeed::xOf(Axis axis, const discharge::Sample& s) const
+{
+    return axis == Axis::Time ? curves_.timeOf(s, own(s)) : own(s).capacityAh;
+}
+
+std::optional<discharge::Sample> DischargeFeed::sampleNear(Axis axis, double x) const
+{
+    const std::vector<discharge::Sample>& rows = samples_.rows();
+    const bool capacity = axis == Axis::Capacity;
+    const auto counts = [&](std::size_t i) { return !capacity || rows[i].loadOn; };
+    // Both keys grow with the rows (a fall of the count starts a new discharge).
+    const auto at = std::partition_point(rows.begin(), rows.end(),
+                                         [&](const auto& s) { return xOf(axis, s) < x; });
+    std::optional<std::size_t> best;
+    double bestDistance = 0;
+    const auto consider = [&](std::size_t i) {
+        const double d = std::abs(xOf(axis, rows[i]) - x);
+        if (!best || d < bestDistance) {
+            best = i;
+            bestDistance = d;
+        }
+    };
+    const auto first = std::size_t(at - rows.begin());
+    for (std::size_t i = first; i < rows.size(); ++i)
+        if (counts(i)) {
+            consider(i);
+            break;
+        }
+    for (std::size_t i = first; i-- > 0;)
+        if (counts(i)) {
+            consider(i);
+            break;
+        }
+    if (!best) return std::nullopt;
+    // On a tie the earlier reply: the first to reach that x.
+    std::size_t i = *best;
+    while (i > 0 && counts(i - 1) && xOf(axis, rows[i - 1]) == xOf(axis, rows[i]))
+        --i;
+    return rows[i];
+}
+
+void DischargeFeed::setTimeCurves(TimeCurves wanted)
+{
+    const TimeCurves was = curves_.kept;
+    if (wanted == was) return;
+    curves_.kept = wanted;
+    for (const TimeSeries& c : timeSeries()) {
+        discharge::Series& series = curves_.*c.series;
+        if (kept(c, wanted) && kept(c, was) && wanted.clock == was.clock) continue;
+        series.clear();
+        if (!kept(c, wanted)) continue;
+        for (const discharge::Sample& s : samples_.rows())
+            series.append(curves_.timeOf(s, own(s)), c.value(s));
+    }
+    Q_EMIT changed();
+}
+
+void DischargeFeed::setCutoff(std::optional<double> volts)
+{
+    cutoff_ = volts;
+    atCutoff_.reset();
+    for (const discharge::Sample& s : samples_.rows()) {
+        if (atCutoff_) break;
+        noteCutoff(s);
+    }
+    Q_EMIT changed();
+}
+
+void DischargeFeed::noteCutoff(const discharge::Sample& s)
+{
+    if (!cutoff_ || atCutoff_ || !s.loadOn || !underCutoff(s.voltage, *cutoff_)) return;
+    const OwnFigures o = own(s);
+    atCutoff_ = AtCutoff{o.capacityAh, o.energyWh};
 }
 
 // The discharge that just ended stays on the capacity view for comparison.
@@ -99,7 +240,12 @@ void DischargeFeed::keepAsReference()
                           .toString(QStringLiteral("HH:mm:ss")));
     r.voltageOverCapacity =
         std::exchange(curves_.voltageOverCapacity, discharge::Series{DischargeCurves::kMaxPoints});
+    // The model has begun the next discharge: the ended one's base is in its summary.
     r.summary = model_.previous().value_or(discharge::Summary{});
+    for (const discharge::Sample& s : samples_.rows())
+        if (s.loadOn)
+            r.energyOverCapacity.append(s.capacityAh - r.summary.baseCapacityAh,
+                                        s.energyWh - r.summary.baseEnergyWh);
     r.earlier = true;
     addReference(std::move(r));
     dropOldestEarlier();

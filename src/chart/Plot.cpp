@@ -1,11 +1,15 @@
 #include "chart/Plot.h"
 
+#include "chart/CurveValues.h"
+#include "chart/Ticks.h"
+
 #include <QGraphicsEllipseItem>
+#include <QGraphicsLineItem>
+#include <QGraphicsSimpleTextItem>
 #include <QLegendMarker>
 #include <QPen>
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 namespace eload::chart {
 
@@ -30,16 +34,6 @@ Range padded(Range r)
     return {r.min >= 0 ? std::max(low, 0.0) : low, r.max + pad};
 }
 
-// About six ticks on 1, 2 or 5 times a power of ten.
-double tickStep(double span)
-{
-    if (!(span > 0)) return 1;
-    const double raw = span / 6;
-    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    const double n = raw / magnitude;
-    return (n < 1.5 ? 1 : n < 3 ? 2 : n < 7 ? 5 : 10) * magnitude;
-}
-
 // Never a moment with a small step over a wide range: Qt lays out every tick.
 void setSpan(QValueAxis* axis, double min, double max)
 {
@@ -50,6 +44,9 @@ void setSpan(QValueAxis* axis, double min, double max)
 }
 
 constexpr double kMarkerRadius = 4;
+// The values' resolution (hundredths of V, A, W; whole degrees and milliohms
+// are coarser): a zoom of a value axis stops there.
+constexpr double kMinYSpan = 0.01;
 
 QString axisTitle(const QString& name, const QString& unit)
 {
@@ -58,14 +55,29 @@ QString axisTitle(const QString& name, const QString& unit)
 
 } // namespace
 
-Plot::Plot(const QFont& font, const QString& xName, const QString& xUnit, Text xText)
-    : font_(font), chart_(new QChart), x_(new QValueAxis), xText_(std::move(xText)), xName_(xName)
+Plot::Plot(const QFont& font, const QString& xName, const QString& xUnit, Text xText,
+           double minXSpan)
+    : font_(font), chart_(new QChart), x_(new QValueAxis), xText_(std::move(xText)), xName_(xName),
+      xUnit_(xUnit), minXSpan_(minXSpan)
 {
     chart_->legend()->setFont(font_);
     chart_->legend()->setAlignment(Qt::AlignBottom);
     chart_->setMargins(QMargins(4, 4, 4, 4));
     styleAxis(x_, axisTitle(xName, xUnit), Qt::black);
     chart_->addAxis(x_, Qt::AlignBottom);
+    const QString names[] = {QStringLiteral("A"), QStringLiteral("B")};
+    for (std::size_t k = 0; k < cursors_.size(); ++k) {
+        Cursor& c = cursors_[k];
+        c.line = new QGraphicsLineItem(chart_);
+        c.line->setPen(QPen(QColor(60, 60, 60), 1, Qt::DashLine));
+        c.label = new QGraphicsSimpleTextItem(names[k], chart_);
+        c.label->setFont(font_);
+        for (QGraphicsItem* item :
+             {static_cast<QGraphicsItem*>(c.line), static_cast<QGraphicsItem*>(c.label)}) {
+            item->setZValue(90);
+            item->hide();
+        }
+    }
 }
 
 void Plot::styleAxis(QValueAxis* axis, const QString& title, const QColor& colour)
@@ -76,14 +88,17 @@ void Plot::styleAxis(QValueAxis* axis, const QString& title, const QColor& colou
     axis->setTitleBrush(colour);
     axis->setLabelsColor(colour);
     axis->setLinePenColor(colour);
-    axis->setLabelFormat(QStringLiteral("%.4g"));
-    // The axes span the curves exactly; the ticks follow every zoom.
+    // The axes span the curves exactly; the ticks and their decimals follow every zoom.
     axis->setTickType(QValueAxis::TicksDynamic);
     axis->setTickAnchor(0);
-    QObject::connect(axis, &QValueAxis::rangeChanged, chart_,
-                     [axis](qreal min, qreal max) { axis->setTickInterval(tickStep(max - min)); });
+    QObject::connect(axis, &QValueAxis::rangeChanged, chart_, [axis](qreal min, qreal max) {
+        const double step = tickStep(max - min);
+        axis->setTickInterval(step);
+        axis->setLabelFormat(labelFormat(step));
+    });
     axis->setRange(0, 1);
     axis->setTickInterval(tickStep(1));
+    axis->setLabelFormat(labelFormat(tickStep(1)));
 }
 
 QValueAxis* Plot::addYAxis(const QString& title, Qt::Alignment side, const QColor& colour,
@@ -139,14 +154,31 @@ void Plot::setTraceVisible(std::size_t index, bool visible)
     if (!visible) t.marker->hide();
 }
 
+// Qt Charts stacks the series in the order they were added: added anew, the
+// trace is the last one painted.
+void Plot::drawOnTop(std::size_t index)
+{
+    Trace& t = traces_.at(index);
+    const bool visible = t.line->isVisible();
+    chart_->removeSeries(t.line);
+    chart_->addSeries(t.line);
+    t.line->attachAxis(x_);
+    t.line->attachAxis(t.y);
+    setTraceVisible(index, visible);
+}
+
 void Plot::setXUnit(double perUnit, const QString& unit)
 {
-    if (perUnit == perUnit_) return;
+    if (perUnit == perUnit_ && unit == xUnit_) return;
     // The shown range stays where it was in the data.
-    setSpan(x_, x_->min() * perUnit_ / perUnit, x_->max() * perUnit_ / perUnit);
+    if (perUnit != perUnit_)
+        setSpan(x_, x_->min() * perUnit_ / perUnit, x_->max() * perUnit_ / perUnit);
     perUnit_ = perUnit;
-    x_->setTitleText(axisTitle(xName_, unit));
+    xUnit_ = unit;
+    x_->setTitleText(xTitle());
 }
+
+QString Plot::xTitle() const { return axisTitle(xName_, xUnit_); }
 
 void Plot::redraw()
 {
@@ -169,27 +201,41 @@ void Plot::redraw()
             shown.append(QPointF(p.x() / perUnit_, p.y()));
         t.line->replace(shown);
     }
+    placeCursors();
 }
 
 void Plot::fitAxes()
 {
-    fitX();
-    const double x0 = x_->min() * perUnit_;
-    const double x1 = x_->max() * perUnit_;
+    const std::optional<Range> x = xExtent();
+    if (!x) return;
+    setSpan(x_, x->min, x->max);
     for (QValueAxis* axis : yAxes_)
-        fitY(axis, x0, x1);
+        fitY(axis, x->min * perUnit_, x->max * perUnit_);
 }
 
-void Plot::fitX()
+// Time and capacity count up from zero; a little room after the newest point.
+std::optional<Range> Plot::xExtent() const
 {
     std::optional<Range> x;
     for (const Trace& t : traces_)
         if (t.line->isVisible()) x = unite(x, t.data->xRange());
-    if (!x) return;
-    // Time and capacity count up from zero; a little room after the newest point.
+    if (!x) return std::nullopt;
     const double x0 = std::min(x->min, 0.0);
     const double span = x->max > x0 ? x->max - x0 : perUnit_;
-    setSpan(x_, x0 / perUnit_, (x0 + span * 1.03) / perUnit_);
+    return Range{x0 / perUnit_, (x0 + span * 1.03) / perUnit_};
+}
+
+std::optional<Range> Plot::yExtent(QValueAxis* axis) const
+{
+    std::optional<Range> y;
+    for (const Trace& t : traces_) {
+        if (t.y != axis || !t.line->isVisible()) continue;
+        if (const auto x = t.data->xRange()) y = unite(y, t.data->yRange(x->min, x->max));
+    }
+    if (!y) return std::nullopt;
+    if (std::find(fromZero_.begin(), fromZero_.end(), axis) != fromZero_.end())
+        y->min = std::min(y->min, 0.0);
+    return padded(*y);
 }
 
 void Plot::fitY(QValueAxis* axis, double x0, double x1)
@@ -204,25 +250,121 @@ void Plot::fitY(QValueAxis* axis, double x0, double x1)
     setSpan(axis, r.min, r.max);
 }
 
+// `wanted`, at least `minSpan` wide, shifted into `extent` (all of it when it
+// is wider). Whether the axis moved.
+bool Plot::moveAxis(QValueAxis* axis, Range wanted, std::optional<Range> extent, double minSpan)
+{
+    Range r = wanted;
+    if (r.max - r.min < minSpan) {
+        const double centre = (r.min + r.max) / 2;
+        r = {centre - minSpan / 2, centre + minSpan / 2};
+    }
+    if (extent) {
+        const double span = r.max - r.min;
+        if (span >= extent->max - extent->min)
+            r = *extent;
+        else if (r.min < extent->min)
+            r = {extent->min, extent->min + span};
+        else if (r.max > extent->max)
+            r = {extent->max - span, extent->max};
+    }
+    if (r.min == axis->min() && r.max == axis->max()) return false;
+    setSpan(axis, r.min, r.max);
+    return true;
+}
+
+std::vector<QValueAxis*> Plot::visibleYAxes() const
+{
+    std::vector<QValueAxis*> shown;
+    std::copy_if(yAxes_.begin(), yAxes_.end(), std::back_inserter(shown),
+                 [](QValueAxis* a) { return a->isVisible(); });
+    return shown;
+}
+
+void Plot::zoomX(double factor, QPointF scenePos)
+{
+    const std::optional<double> at = xAt(scenePos);
+    const std::optional<Range> extent = xExtent();
+    if (!at || !extent) return;
+    const double p = *at / perUnit_;
+    const double span = x_->max() - x_->min();
+    const double whole = extent->max - extent->min;
+    const double wanted = std::clamp(span * factor, minXSpan_ / perUnit_, whole);
+    if (factor > 1 && wanted >= whole) {
+        follow();
+        return;
+    }
+    const double min = p - (p - x_->min()) * wanted / span;
+    if (moveAxis(x_, {min, min + wanted}, extent, minXSpan_ / perUnit_)) following_ = false;
+}
+
+void Plot::zoomY(double factor, QPointF scenePos)
+{
+    const QRectF area = chart_->plotArea();
+    const QPointF at = chart_->mapFromScene(scenePos);
+    if (!area.contains(at)) return;
+    const double fromBottom = (area.bottom() - at.y()) / area.height();
+    for (QValueAxis* axis : visibleYAxes()) {
+        const std::optional<Range> extent = yExtent(axis);
+        const double span = axis->max() - axis->min();
+        const double p = axis->min() + fromBottom * span;
+        const double whole = extent ? extent->max - extent->min : span * factor;
+        const double wanted = std::clamp(span * factor, kMinYSpan, std::max(whole, kMinYSpan));
+        const double min = p - fromBottom * wanted;
+        if (moveAxis(axis, {min, min + wanted}, extent, kMinYSpan)) following_ = false;
+    }
+}
+
+void Plot::pan(QPointF pixels)
+{
+    const QRectF area = chart_->plotArea();
+    if (area.isEmpty()) return;
+    bool moved = false;
+    const double dx = -pixels.x() * (x_->max() - x_->min()) / area.width();
+    moved |= moveAxis(x_, {x_->min() + dx, x_->max() + dx}, xExtent(), minXSpan_ / perUnit_);
+    for (QValueAxis* axis : visibleYAxes()) {
+        const double dy = pixels.y() * (axis->max() - axis->min()) / area.height();
+        moved |= moveAxis(axis, {axis->min() + dy, axis->max() + dy}, yExtent(axis), kMinYSpan);
+    }
+    if (moved) following_ = false;
+}
+
+void Plot::zoomedByRectangle()
+{
+    following_ = false;
+    moveAxis(x_, {x_->min(), x_->max()}, xExtent(), minXSpan_ / perUnit_);
+    for (QValueAxis* axis : visibleYAxes())
+        moveAxis(axis, {axis->min(), axis->max()}, yExtent(axis), kMinYSpan);
+}
+
+std::optional<double> Plot::xAt(QPointF scenePos, bool held) const
+{
+    const QRectF area = chart_->plotArea();
+    QPointF at = chart_->mapFromScene(scenePos);
+    if (held)
+        at = QPointF(std::clamp(at.x(), area.left(), area.right()),
+                     std::clamp(at.y(), area.top(), area.bottom()));
+    if (!area.contains(at) || traces_.empty()) return std::nullopt;
+    return chart_->mapToValue(at, traces_.front().line).x() * perUnit_;
+}
+
 QString Plot::hover(QPointF scenePos)
 {
     hideHover();
-    const QPointF at = chart_->mapFromScene(scenePos);
-    if (!chart_->plotArea().contains(at) || traces_.empty()) return {};
-    const double x = chart_->mapToValue(at, traces_.front().line).x() * perUnit_;
-    QStringList parts;
-    std::optional<double> shownX;
+    const std::optional<double> x = xAt(scenePos);
+    const bool anyData = std::any_of(traces_.begin(), traces_.end(), [](const Trace& t) {
+        return t.line->isVisible() && !t.data->empty();
+    });
+    if (!x || !anyData) return {};
+    QStringList parts{xName_ + QLatin1Char(' ') + xText_(*x)};
     for (Trace& t : traces_) {
         if (!t.line->isVisible()) continue;
-        const std::optional<QPointF> p = t.data->nearest(x);
-        if (!p) continue;
-        if (!shownX) shownX = p->x();
-        parts << t.name + QLatin1Char(' ') + t.text(p->y());
-        t.marker->setPos(chart_->mapToPosition(QPointF(p->x() / perUnit_, p->y()), t.line));
+        const std::optional<double> y = valueAt(*t.data, *x);
+        parts << t.name + QLatin1Char(' ') + (y ? t.text(*y) : QStringLiteral("—"));
+        if (!y) continue;
+        t.marker->setPos(chart_->mapToPosition(QPointF(*x / perUnit_, *y), t.line));
         t.marker->setVisible(chart_->plotArea().contains(t.marker->pos()));
     }
-    if (!shownX) return {};
-    parts.prepend(xName_ + QLatin1Char(' ') + xText_(*shownX));
     return parts.join(QStringLiteral("    "));
 }
 
@@ -230,6 +372,48 @@ void Plot::hideHover()
 {
     for (Trace& t : traces_)
         t.marker->hide();
+}
+
+void Plot::setCursor(std::size_t which, std::optional<double> x)
+{
+    cursors_.at(which).x = x;
+    placeCursors();
+}
+
+double Plot::sceneXOf(double chartX) const
+{
+    return chart_->mapToPosition(QPointF(chartX, 0), traces_.front().line).x();
+}
+
+std::optional<std::size_t> Plot::cursorNear(QPointF scenePos, double pixels) const
+{
+    const QPointF at = chart_->mapFromScene(scenePos);
+    std::optional<std::size_t> nearest;
+    double best = pixels;
+    for (std::size_t k = 0; k < cursors_.size(); ++k) {
+        if (!cursors_[k].line->isVisible()) continue;
+        const double d = std::abs(cursors_[k].line->line().x1() - at.x());
+        if (d <= best) {
+            best = d;
+            nearest = k;
+        }
+    }
+    return nearest;
+}
+
+void Plot::placeCursors()
+{
+    const QRectF area = chart_->plotArea();
+    for (Cursor& c : cursors_) {
+        const double x = c.x.value_or(0) / perUnit_;
+        const bool shown = c.x && !traces_.empty() && x >= x_->min() && x <= x_->max();
+        c.line->setVisible(shown);
+        c.label->setVisible(shown);
+        if (!shown) continue;
+        const double sx = sceneXOf(x);
+        c.line->setLine(sx, area.top(), sx, area.bottom());
+        c.label->setPos(sx + 3, area.top() + 1);
+    }
 }
 
 } // namespace eload::chart

@@ -2,6 +2,9 @@
 
 #include "modbus/Formats.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace eload::chart {
 
 using namespace modbus;
@@ -12,6 +15,24 @@ QString powerOf(double watts) { return powerText(hundredthsOfValue(watts)); }
 QString capacityOf(double ampereHours) { return capacityText(thousandthsOfValue(ampereHours)); }
 QString energyOf(double wattHours) { return energyText(thousandthsOfValue(wattHours)); }
 QString durationOf(double seconds) { return durationText(wholeOfValue(seconds)); }
+
+// Whole registers: the same saturation as every other count.
+QString temperatureOf(double celsius)
+{
+    return temperatureText(std::uint16_t(std::min<std::uint32_t>(wholeOfValue(celsius), 65535)));
+}
+
+QString resistanceOf(double milliohm)
+{
+    return resistanceText(std::uint16_t(std::min<std::uint32_t>(wholeOfValue(milliohm), 65535)));
+}
+
+QString differenceOf(double value, QString (*text)(double))
+{
+    const QString shown = text(std::abs(value));
+    // No sign before a difference that shows as zero.
+    return value < 0 && shown != text(0) ? QLatin1Char('-') + shown : shown;
+}
 
 namespace {
 

@@ -15,6 +15,11 @@ QString powerOf(double watts);
 QString capacityOf(double ampereHours);
 QString energyOf(double wattHours);
 QString durationOf(double seconds);
+QString temperatureOf(double celsius);
+QString resistanceOf(double milliohm);
+// A difference in the pattern of `text`, with "-" before it when negative
+// ("-0.60V"); the patterns themselves have no sign.
+QString differenceOf(double value, QString (*text)(double));
 
 struct SummaryTexts {
     QString duration, capacity, energy, averageVoltage, lowestVoltage, averageCurrent, averagePower,

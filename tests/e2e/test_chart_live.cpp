@@ -1,8 +1,9 @@
 // The chart window end to end: the panel with the chart beside it, wired as
 // --chart wires it, polls the simulated module: a battery run down to the
 // module's under-voltage lock-out; a second discharge without clearing the
-// module; the module cleared from its own keys; a module gone silent with the
-// port open; the line lost while the panel's box waits for OK.
+// module; the module cleared from its own keys; the module's own clock as
+// x; a module gone silent with the port open; the line lost while the
+// panel's box waits for OK.
 
 #include "chart/ChartWindow.h"
 #include "core/Texts.h"
@@ -165,6 +166,31 @@ private Q_SLOTS:
         QCOMPARE(qRound(s.capacityAh * 1000), thousandths(rig.capacityShown.last()));
         QVERIFY(std::abs(s.averageCurrent - 1.0) < 0.05);
         QVERIFY(rig.feed().curves().voltageOverCapacity.size() >= 7);
+    }
+
+    // The module's own discharge time as the time view's x: the simulated
+    // battery, and its clock, run sixty times faster than the PC's.
+    void moduleClock()
+    {
+        sim::Options options;
+        options.speed = 60;
+        Rig rig(options);
+        rig.module.setReg(17, 1);
+        rig.panel.openAndAcquire();
+        QVERIFY(rig.replies(8));
+        rig.panel.click(Ctl::Command_OK3);
+        const auto pc = rig.feed().curves().voltage.xRange();
+        rig.chartWindow.setTimeClock(chart::TimeClock::Module);
+        const auto own = rig.feed().curves().voltage.xRange();
+        QVERIFY(pc && own);
+        QCOMPARE(rig.feed().curves().voltage.size(), rig.feed().samples().rows().size());
+        QCOMPARE(own->max, rig.feed().summary().durationSeconds);
+        const double pcSpan = pc->max - pc->min, ownSpan = own->max - own->min;
+        QVERIFY2(ownSpan > 40 * pcSpan && ownSpan < 80 * pcSpan,
+                 qPrintable(QStringLiteral("%1 s against %2 s").arg(ownSpan).arg(pcSpan)));
+        QVERIFY(rig.chartWindow.plot(chart::ChartWindow::View::Time)
+                    .xTitle()
+                    .contains(QStringLiteral("模块计时")));
     }
 
     // A module that stops answering while the port stays open ends the

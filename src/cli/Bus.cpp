@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <modbus.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <thread>
 
@@ -18,6 +19,8 @@ namespace {
 // write of registers 13..17, a single-register write.
 constexpr int kPresetCount = 5;
 constexpr int kReadRequest = 8, kPresetsRequest = 9 + 2 * kPresetCount, kSingleRequest = 8;
+// The reply to the read: address, function, byte count, 18 registers, CRC.
+constexpr int kReadReply = 5 + 2 * modbus::kReadBlockCount;
 
 // The longest pause inside a reply, which a USB adapter's latency timer (up
 // to 16 ms) can stretch.
@@ -27,6 +30,7 @@ constexpr int kByteGapMs = 50;
 constexpr int kScanTurnaroundMs = 50;
 // The silence that ends a frame, in characters.
 constexpr double kFrameGapChars = 3.5;
+constexpr std::chrono::microseconds kLongestSpin{1000};
 
 Failure failureOf(int error)
 {
@@ -189,14 +193,20 @@ Tally Bus::tally(std::uint8_t address) const
 void Bus::setTimeouts(int requestBytes, int turnaroundMs)
 {
     const int charUs = 10 * 1000000 / line_.baud;
+    responseAllowance_ = std::chrono::milliseconds(turnaroundMs);
     setTimeout(modbus_set_response_timeout, ctx_, requestBytes * charUs + turnaroundMs * 1000);
     setTimeout(modbus_set_byte_timeout, ctx_, kByteGapMs * 1000 + 3 * charUs);
 }
 
-// A request right behind the last frame would run into it on the wire.
+// A request right behind the last frame would run into it on the wire. A
+// gap shorter than a busy machine's wake-up is waited out awake.
 void Bus::keepFrameGap()
 {
-    std::this_thread::sleep_until(lastFrameEnd_ + charactersTime(kFrameGapChars));
+    const auto until = lastFrameEnd_ + charactersTime(kFrameGapChars);
+    if (until - std::chrono::steady_clock::now() > kLongestSpin)
+        std::this_thread::sleep_until(until);
+    while (std::chrono::steady_clock::now() < until) {
+    }
 }
 
 // After a failed try the module may still be sending: wait for it to finish,
@@ -269,12 +279,62 @@ std::variant<modbus::RegisterBlock, ExchangeError> Bus::readWith(std::uint8_t ad
                                                                  const Attempts& attempts)
 {
     modbus::RegisterBlock block{};
-    auto error = exchange(address, kReadRequest, attempts, [&block](modbus_t* ctx) {
-        return modbus_read_registers(ctx, modbus::RegCurrent, modbus::kReadBlockCount,
-                                     block.data());
-    });
+    auto error = exchange(address, kReadRequest, attempts,
+                          [this, address, &block](modbus_t*) { return readAll(address, block); });
     if (error) return *error;
     return block;
+}
+
+// Whether a byte waits to be read before `due`.
+bool Bus::awaitFirstByte(std::chrono::steady_clock::time_point due)
+{
+    pollfd p{modbus_get_socket(ctx_), POLLIN, 0};
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        const int ready = ::poll(&p, 1, int(std::max<qint64>(left.count(), 0)));
+        if (ready >= 0 || errno != EINTR) return ready > 0 && (p.revents & POLLIN);
+    }
+}
+
+// The read of registers 0..17, its reply taken once it can have arrived
+// whole (the time of its bytes on the wire after the first): libmodbus
+// reading a reply as it trickles in wakes up for every byte or two, and on a
+// busy machine each wake-up waits its turn. The reply is
+// still framed and its CRC checked by libmodbus; what is left to check here
+// is what modbus_read_registers would: address, function and length.
+int Bus::readAll(std::uint8_t address, modbus::RegisterBlock& block)
+{
+    const std::uint8_t request[] = {address, modbus::FnReadHolding,
+                                    0,       std::uint8_t(modbus::RegCurrent),
+                                    0,       std::uint8_t(modbus::kReadBlockCount)};
+    const auto sent = std::chrono::steady_clock::now();
+    if (modbus_send_raw_request(ctx_, request, int(sizeof request)) < 0) return -1;
+    const auto firstByteDue = sent + charactersTime(kReadRequest) + responseAllowance_;
+    if (awaitFirstByte(firstByteDue)) std::this_thread::sleep_for(charactersTime(kReadReply - 1));
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        firstByteDue - std::chrono::steady_clock::now());
+    setTimeout(modbus_set_response_timeout, ctx_, int(std::max<qint64>(left.count(), 1000)));
+
+    std::uint8_t reply[MODBUS_RTU_MAX_ADU_LENGTH];
+    const int length = modbus_receive_confirmation(ctx_, reply);
+    if (length < 0) return -1;
+    if (length == 0 || reply[0] != address) {
+        errno = EMBBADSLAVE;
+        return -1;
+    }
+    if (reply[1] == (modbus::FnReadHolding | 0x80)) {
+        errno = MODBUS_ENOBASE + reply[2];
+        return -1;
+    }
+    const int words = modbus::kReadBlockCount;
+    if (reply[1] != modbus::FnReadHolding || reply[2] != 2 * words || length != kReadReply) {
+        errno = EMBBADDATA;
+        return -1;
+    }
+    for (int i = 0; i < words; ++i)
+        block[std::size_t(i)] = std::uint16_t(reply[3 + 2 * i] << 8 | reply[4 + 2 * i]);
+    return words;
 }
 
 std::optional<ExchangeError> Bus::writePresets(std::uint8_t address, const modbus::PresetWords& w)

@@ -129,6 +129,8 @@ private:
     void closeDevice();
     std::variant<modbus::RegisterBlock, ExchangeError> readWith(std::uint8_t address,
                                                                 const Attempts& attempts);
+    bool awaitFirstByte(std::chrono::steady_clock::time_point due);
+    int readAll(std::uint8_t address, modbus::RegisterBlock& block);
     std::optional<ExchangeError> exchange(std::uint8_t address, int requestBytes,
                                           const Attempts& attempts,
                                           const std::function<int(_modbus*)>& call);
@@ -142,6 +144,7 @@ private:
     bool up_ = false;
     std::atomic<bool> hurry_{false};
     std::chrono::steady_clock::time_point lastFrameEnd_{};
+    std::chrono::milliseconds responseAllowance_{kTurnaroundMs}; // of the exchange under way
     std::map<std::uint8_t, Tally> tallies_;
 };
 

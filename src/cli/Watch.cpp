@@ -29,6 +29,11 @@ constexpr milliseconds kLongestReopen{5000};
 // A timer is never armed for longer than this (a QTimer takes an int of
 // milliseconds); a later deadline is reached in steps.
 constexpr milliseconds kLongestWait{3600 * 1000};
+// Line-bound, how many polls may wait on the worker's queue behind the one on
+// the line: enough that a busy machine holding this thread up for a poll's
+// time or two does not leave the line idle, few enough that an end's
+// switch-off follows within a few polls.
+constexpr int kPollsQueued = 2;
 
 const TestEnd kSignalEnd{{}, QStringLiteral("signal"), QStringLiteral("a signal")};
 const TestEnd kTimeEnd{{}, QStringLiteral("stop-after"), QStringLiteral("--stop-after")};
@@ -179,13 +184,15 @@ void Watch::hurry()
 
 void Watch::post(const Job& job)
 {
-    busy_ = true;
+    ++inFlight_;
+    lastPosted_ = job.kind;
     if (job.kind == Job::Kind::SwitchOn) switchOnSent_[indexOf(job.address)] = 1;
     QMetaObject::invokeMethod(
         worker_, [w = worker_, job] { w->perform(job); }, Qt::QueuedConnection);
 }
 
-// Ends first, then the polls as they fall due; one job on the line at a time.
+// Ends first, then the polls as they fall due; one job on the line at a
+// time, and, while the line sets the pace, the next poll queued behind it.
 void Watch::pump()
 {
     if (done_) return;
@@ -193,10 +200,13 @@ void Watch::pump()
     // Whoever read the values has gone: end as on a signal, not in the middle.
     if (out_.readerGone() && !stopping_) return stop();
     if (hurrying_ && now >= hurryUntil_) return abandon();
-    if (busy_) return;
     if (stopAt_ && now >= *stopAt_) {
         stopAt_.reset();
         endRunning(kTimeEnd);
+    }
+    if (inFlight_ > 0) {
+        if (mayQueuePoll()) pollNext(now);
+        return;
     }
     // Before the urgent jobs: a test this ends wants its switch-off now.
     if (!lineUp_ && !probing_) countUnsentPolls(now);
@@ -213,6 +223,15 @@ void Watch::pump()
     }
     if (!lineUp_) return awaitLine(now);
     pollNext(now);
+}
+
+// Line-bound polls follow one another on the worker's queue, so that the
+// line never waits for this thread to take a reply and send the next; any
+// other job waits until the line is free.
+bool Watch::mayQueuePoll() const
+{
+    return inFlight_ <= kPollsQueued && lastPosted_ == Job::Kind::Read && lineBound_ && lineUp_ &&
+           !probing_ && !stopping_ && urgent_.empty();
 }
 
 void Watch::armWake(Clock::time_point when)
@@ -274,7 +293,7 @@ std::size_t Watch::indexOf(std::uint8_t address) const
 
 void Watch::onPerformed(const JobResult& r)
 {
-    busy_ = false;
+    --inFlight_;
     if (r.job.kind == Job::Kind::Reopen) {
         reopened(r);
         return pump();

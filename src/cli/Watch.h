@@ -9,7 +9,8 @@
 // This object only schedules the line: polls, switch-ons and -offs, retries,
 // reopening a lost port. Where a discharge ends and its figures are the
 // model's (ModuleTest). The bus runs on a worker thread and one job is on
-// the line at a time; stdout and stderr are written by threads of their own,
+// the line at a time (the next poll may wait on its queue); stdout and
+// stderr are written by threads of their own,
 // so that neither a slow line nor a stalled reader holds the other up.
 
 #include "cli/Arguments.h"
@@ -59,6 +60,7 @@ Q_SIGNALS:
 private:
     void post(const Job& job);
     void pump();
+    bool mayQueuePoll() const;
     void armWake(Clock::time_point when);
     void pollNext(Clock::time_point now);
     void awaitLine(Clock::time_point now);
@@ -115,7 +117,8 @@ private:
     Clock::time_point reopenAt_;
     Clock::duration reopenDelay_{};
     Clock::time_point hurryUntil_;
-    bool busy_ = false;
+    int inFlight_ = 0; // jobs posted to the worker and not yet answered
+    Job::Kind lastPosted_ = Job::Kind::Read;
     bool probing_ = true;
     bool stopping_ = false;
     bool hurrying_ = false;

@@ -137,6 +137,36 @@ private Q_SLOTS:
         if (args[0] == "address") QCOMPARE(int(line.sim.address()), 7);
     }
 
+    // A reply that fails a check is never decoded: each kind named, three tries.
+    void faultyReplies_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("amount");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        using K = sim::Fault::Kind;
+        QTest::newRow("exception") << int(K::Exception) << 4 << 3 << "exception";
+        QTest::newRow("other address") << int(K::OtherAddress) << 9 << 3 << "wrong reply";
+        QTest::newRow("wrong CRC") << int(K::WrongCrc) << 0 << 3 << "wrong CRC";
+        QTest::newRow("cut short") << int(K::MissingBytes) << 3 << 3 << "no answer";
+        // What follows a whole reply is dropped before the next request.
+        QTest::newRow("bytes after") << int(K::ExtraBytes) << 2 << 0 << "12.10V";
+        QTest::newRow("in pieces") << int(K::Split) << 3 << 0 << "12.10V";
+    }
+    void faultyReplies()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, amount);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        Line line;
+        line.sim.failAlways({sim::Fault::Kind(kind), amount, 20});
+        const Run r = run(line.args({"read"}));
+        QCOMPARE(r.status, status);
+        QVERIFY2((status == 0 ? r.out : r.err).contains(said.toUtf8()), r.out + r.err);
+        if (status != 0) QVERIFY2(r.err.contains("3 tries"), r.err);
+    }
+
     // The broadcast reaches every module on the line: it goes out only when a
     // scan finds exactly one, and the old address must fall silent after it.
     void addressChange_data()

@@ -218,6 +218,7 @@ void Watch::pump()
     if (probing_) return;
     if (!anyRunning()) {
         finishUnreachable();
+        if (!urgent_.empty()) return pump();
         if (allEnded()) done();
         return;
     }
@@ -476,13 +477,14 @@ void Watch::endRunning(const TestEnd& end)
 }
 
 // Nothing runs any more and the line has not come back: the switch-offs
-// that waited for it have had their last try.
+// that waited for it get their last try, each with one more try to reopen
+// the port; what fails then is given up (see switchOffFailed).
 void Watch::finishUnreachable()
 {
     for (std::size_t i = 0; i < tests_.size(); ++i) {
         if (!offPending_[i]) continue;
         offPending_[i] = 0;
-        finishTest(i, std::nullopt, true);
+        urgent_.push_back({inv_.addresses[i], Job::Kind::SwitchOff});
     }
 }
 

@@ -335,10 +335,11 @@ private Q_SLOTS:
         QFETCH(QString, end);
         QFETCH(int, loadAtEnd);
         QFETCH(int, status);
-        Line line({1}, 400);
+        // Behind a link of its own: once unplugged, the pty's name may be another test's.
+        QTemporaryDir dir;
+        Line line({1}, 400, dir.filePath("ttyBus"));
         line.sim.setReg(13, 1000); // 10 A: the 2.2 AH pack lasts about 2 s at this speed
         if (!args.contains("--load-on")) line.sim.setReg(17, 1);
-        QTemporaryDir dir;
         const QString csv = dir.filePath("cell.csv"), xlsx = dir.filePath("cell.xlsx");
         QProcess watch;
         watch.start(ELOAD_CLI, line.args(QStringList{"watch", "--interval", "50", "--json", "--csv",

@@ -117,13 +117,16 @@ std::optional<QString> Watch::refusedFile(const Invocation& inv)
             if (!path.isEmpty() && QFileInfo::exists(path))
                 return QStringLiteral("%1 exists already; choose another name").arg(path);
         if (xlsx.isEmpty()) continue;
-        // A journal of that name belongs to a recording still running elsewhere:
-        // the ones left by a crash have been made into workbooks already.
+        // Journals left by a crash were made into workbooks before this check;
+        // one still there is a recording running elsewhere, or one that failed.
         const QFileInfo book(xlsxName(xlsx));
-        if (QFileInfo::exists(
-                book.dir().filePath(RowJournal::fileNameFor(book.completeBaseName()))))
-            return QStringLiteral("%1 is being recorded by another program; choose another name")
-                .arg(book.filePath());
+        const QString journal =
+            book.dir().filePath(RowJournal::fileNameFor(book.completeBaseName()));
+        if (QFileInfo::exists(journal))
+            return QStringLiteral("%1: its journal %2 is still there (another program records "
+                                  "it, or it could not be made into a workbook); choose another "
+                                  "name")
+                .arg(book.filePath(), journal);
     }
     return std::nullopt;
 }

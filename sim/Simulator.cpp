@@ -138,6 +138,12 @@ Delivery deliver(Bytes reply, const std::vector<Fault>& faults)
     return d;
 }
 
+bool has(const std::vector<Fault>& faults, Fault::Kind kind)
+{
+    return std::any_of(faults.begin(), faults.end(),
+                       [kind](const Fault& f) { return f.kind == kind; });
+}
+
 const Fault* findException(const std::vector<Fault>& faults)
 {
     const auto it = std::find_if(faults.begin(), faults.end(),
@@ -176,8 +182,11 @@ struct Station {
         nextFaults.clear();
         faults.insert(faults.end(), alwaysFaults.begin(), alwaysFaults.end());
         const Fault* refusal = findException(faults);
+        // An ignored request is served by a copy, which is then forgotten.
+        Module ignoring = module;
+        Module& target = has(faults, Fault::Kind::Ignored) ? ignoring : module;
         Bytes reply = refusal ? exceptionReply(frame, std::uint8_t(refusal->amount))
-                              : serve(module, frame, broadcastSilent);
+                              : serve(target, frame, broadcastSilent);
         return deliver(std::move(reply), faults);
     }
 

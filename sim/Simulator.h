@@ -114,6 +114,7 @@ struct Fault {
         ExtraBytes,   // amount: 00h bytes added after the reply
         Split,        // amount: pieces, gapMs: silence between them
         Exception,    // amount: exception code; the request is not carried out
+        Ignored,      // answered as if carried out, but nothing changes (a switch that sticks)
     };
     Kind kind;
     int amount = 0;
@@ -127,6 +128,7 @@ struct Fault {
     static Fault extraBytes(int count) { return {Kind::ExtraBytes, count}; }
     static Fault split(int pieces, int gapMs) { return {Kind::Split, pieces, gapMs}; }
     static Fault exception(int code) { return {Kind::Exception, code}; }
+    static Fault ignored() { return {Kind::Ignored}; }
 };
 
 // One request as it arrived, whatever the module made of it.

@@ -21,10 +21,19 @@ counts how late it wakes: how far the machine itself holds a timer up.
 With --realtime this driver and all it starts (simulator, eload-cli, mbpoll,
 the sleeper) run under SCHED_FIFO priority 1, so that other work on a shared
 machine cannot hold them up: what remains is the programs' own doing.
+With --busy N the opposite: N processes that do nothing but spin run beside
+every eload-cli and mbpoll run (started after the turnaround is timed on the
+quiet line), so that the programs share the machine with work that never
+waits; the simulator then runs under SCHED_FIFO 1 (root), as a real line and
+module do not slow down when the PC is busy. The throughput also gives its
+lowest 5-second window, which shows whether the pace follows the line all
+through the run. --cli PATH
+adds another eload-cli (an earlier build, say) to each throughput case, in
+the same run; --throughput-only leaves out the 500 ms period runs.
 
 usage: bench_cli.py BUILD_DIR [--seconds S] [--fast-seconds S]
                     [--modules 1,4,6,8] [--bauds 9600,115200] [--json FILE]
-                    [--realtime]
+                    [--realtime | --busy N] [--cli LABEL=PATH]... [--throughput-only]
        bench_cli.py --table FILE.json...   the tables of earlier runs again
 """
 
@@ -66,15 +75,21 @@ def p99(values):
     return s[max(0, -(-99 * len(s) // 100) - 1)] if s else float("nan")
 
 
-class Simulator:
-    """eload-sim on a pty behind a link in a folder of its own."""
+def realtime():
+    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(1))
 
-    def __init__(self, build, folder, modules, baud):
+
+class Simulator:
+    """eload-sim on a pty behind a link in a folder of its own. `hardware`:
+    under SCHED_FIFO, so that, like a real line and module, it does not slow
+    down when the machine is busy."""
+
+    def __init__(self, build, folder, modules, baud, hardware=False):
         self.link = os.path.join(folder, "bus-%d-%d" % (modules, baud))
         self.proc = subprocess.Popen(
             [os.path.join(build, "sim", "eload-sim"), "--link", self.link,
              "--modules", str(modules), "--baud", str(baud)],
-            stdout=subprocess.PIPE, text=True)
+            stdout=subprocess.PIPE, text=True, preexec_fn=realtime if hardware else None)
         self.proc.stdout.readline()  # the pty's path: it is ready
 
     def stop(self):
@@ -170,8 +185,8 @@ def used_interval(stderr, wanted):
     return int(m.group(1)) if m else wanted
 
 
-def watch(build, link, baud, modules, interval, seconds):
-    argv = [os.path.join(build, "src", "cli", "eload-cli"), "--port", link, "--baud",
+def watch(cli, link, baud, modules, interval, seconds):
+    argv = [cli, "--port", link, "--baud",
             str(baud), "--address", "1-%d" % modules, "watch", "--json", "--interval",
             "%dms" % interval]
     run = Lines(argv)
@@ -205,6 +220,34 @@ def rate(times):
     return (len(times) - 1) / (times[-1] - times[0]) if len(times) > 1 else float("nan")
 
 
+def lowest_window_rate(times, window=5.0):
+    """The fewest polls per second in any whole `window` seconds of the run."""
+    if len(times) < 2 or times[-1] - times[0] < window:
+        return float("nan")
+    counts, start = [], times[0]
+    while start + window <= times[-1]:
+        counts.append(sum(1 for t in times if start <= t < start + window))
+        start += window
+    return min(counts) / window
+
+
+class Busy:
+    """N processes that spin without end, while the `with` block lasts."""
+
+    def __init__(self, count):
+        self.count, self.procs = count, []
+
+    def __enter__(self):
+        self.procs = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
+                      for _ in range(self.count)]
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            p.kill()
+            p.wait()
+
+
 def mbpoll(link, baud, pause_ms, seconds):
     argv = ["stdbuf", "-oL", "mbpoll", "-m", "rtu", "-b", str(baud), "-P", "none", "-a", "1",
             "-r", "1", "-c", str(READ_COUNT), "-t", "4:hex", "-l", str(pause_ms), link]
@@ -214,101 +257,142 @@ def mbpoll(link, baud, pause_ms, seconds):
     return done
 
 
-def bench_baud(build, folder, baud, module_counts, seconds, fast_seconds, log):
+def throughput(cli, link, baud, n, seconds):
+    """`watch --interval 1ms`: polls per second after the first round, and in
+    the slowest 5 seconds."""
+    status, stderr, got, failures = watch(cli, link, baud, n, 1, seconds)
+    times = [r[0] for r in got[n:]]
+    return {"status": status, "warning": stderr.strip(), "failures": failures,
+            "polls_per_s": rate(times), "lowest_5s_polls_per_s": lowest_window_rate(times)}
+
+
+def bench_baud(build, folder, baud, module_counts, seconds, fast_seconds, log, busy=0,
+               others=(), throughput_only=False):
     rows = []
+    cli = os.path.join(build, "src", "cli", "eload-cli")
     for n in module_counts:
-        sim = Simulator(build, folder, n, baud)
+        sim = Simulator(build, folder, n, baud, busy > 0)
         try:
             load_before = os.getloadavg()[0]
             turn = turnaround_ms(sim.link, baud, n)
             limit_ms = (REQUEST_BYTES + REPLY_BYTES) * char_ms(baud) + turn
-            status, stderr, got, failures = watch(build, sim.link, baud, n, 1, fast_seconds)
-            fast = {"status": status, "warning": stderr.strip(), "failures": failures,
-                    "polls_per_s": rate([r[0] for r in got[n:]])}
-            probe = subprocess.Popen([sys.executable, __file__, "--lateness", str(seconds)],
-                                     stdout=subprocess.PIPE)
-            status, stderr, got, failures = watch(build, sim.link, baud, n, 500, seconds)
-            wake = json.loads(probe.communicate()[0])
-            interval = used_interval(stderr, 500)
-            row = {"baud": baud, "modules": n, "turnaround_ms": turn, "limit_poll_ms": limit_ms,
-                   "limit_polls_per_s": 1000 / limit_ms, "fast": fast,
-                   "period": {"status": status, "warning": stderr.strip(), "failures": failures,
-                              "interval_ms": interval,
-                              "polls_per_s": rate([r[0] for r in got[n:]]),
-                              "modules": module_periods(got, n, interval),
-                              "wake_late": wake},
-                   "load": [load_before, os.getloadavg()[0]]}
+            with Busy(busy):
+                fast = throughput(cli, sim.link, baud, n, fast_seconds)
+                compared = {label: throughput(path, sim.link, baud, n, fast_seconds)
+                            for label, path in others}
+                row = {"baud": baud, "modules": n, "busy": busy, "turnaround_ms": turn,
+                       "limit_poll_ms": limit_ms, "limit_polls_per_s": 1000 / limit_ms,
+                       "fast": fast, "compared": compared}
+                if not throughput_only:
+                    probe = subprocess.Popen([sys.executable, __file__, "--lateness",
+                                              str(seconds)], stdout=subprocess.PIPE)
+                    status, stderr, got, failures = watch(cli, sim.link, baud, n, 500, seconds)
+                    wake = json.loads(probe.communicate()[0])
+                    interval = used_interval(stderr, 500)
+                    row["period"] = {"status": status, "warning": stderr.strip(),
+                                     "failures": failures, "interval_ms": interval,
+                                     "polls_per_s": rate([r[0] for r in got[n:]]),
+                                     "modules": module_periods(got, n, interval),
+                                     "wake_late": wake}
+            row["load"] = [load_before, os.getloadavg()[0]]
         finally:
             sim.stop()
         rows.append(row)
         log(row)
-    sim = Simulator(build, folder, 1, baud)
+    sim = Simulator(build, folder, 1, baud, busy > 0)
     try:
         load_before = os.getloadavg()[0]
-        slow = mbpoll(sim.link, baud, 500, seconds)
-        fast = mbpoll(sim.link, baud, 11, fast_seconds)
+        with Busy(busy):
+            slow = [] if throughput_only else mbpoll(sim.link, baud, 500, seconds)
+            fast = mbpoll(sim.link, baud, 11, fast_seconds)
     finally:
         sim.stop()
-    ref = {"baud": baud, "mbpoll": period_figures(
-        [(b - a) * 1000 for a, b in zip(slow, slow[1:])], 500),
-        "mbpoll_fast_polls_per_s": rate(fast), "load": [load_before, os.getloadavg()[0]]}
+    ref = {"baud": baud, "busy": busy,
+           "mbpoll": period_figures([(b - a) * 1000 for a, b in zip(slow, slow[1:])], 500)
+           if slow else None,
+           "mbpoll_fast_polls_per_s": rate(fast),
+           "mbpoll_fast_lowest_5s_polls_per_s": lowest_window_rate(fast),
+           "load": [load_before, os.getloadavg()[0]]}
     log(ref)
     return rows, ref
 
 
 def print_row(row):
-    if "mbpoll" in row:
+    if "mbpoll_fast_polls_per_s" in row:
         m = row["mbpoll"]
-        print("%6d Bd  mbpoll -l 500: %d periods, median %.2f ms, p99 dev %.2f ms, max dev "
-              "%.2f ms; -l 11: %.2f polls/s; load %.2f-%.2f" %
-              (row["baud"], m["n"], m["median_ms"], m["p99_dev_ms"], m["max_dev_ms"],
-               row["mbpoll_fast_polls_per_s"], *row["load"]), flush=True)
+        if m:
+            print("%6d Bd  mbpoll -l 500: %d periods, median %.2f ms, p99 dev %.2f ms, max dev "
+                  "%.2f ms" % (row["baud"], m["n"], m["median_ms"], m["p99_dev_ms"],
+                               m["max_dev_ms"]))
+        print("%6d Bd  mbpoll -l 11: %.2f polls/s (slowest 5 s: %.2f); %d busy; load %.2f-%.2f" %
+              (row["baud"], row["mbpoll_fast_polls_per_s"],
+               row["mbpoll_fast_lowest_5s_polls_per_s"], row["busy"], *row["load"]), flush=True)
         return
-    f, p = row["fast"], row["period"]
-    print("%6d Bd %d modules: turnaround %.2f ms, limit %.2f polls/s; interval 1ms: %.2f polls/s "
-          "(%.1f %%) status %d%s" %
-          (row["baud"], row["modules"], row["turnaround_ms"], row["limit_polls_per_s"],
-           f["polls_per_s"], 100 * f["polls_per_s"] / row["limit_polls_per_s"], f["status"],
-           "; " + f["warning"] if f["warning"] else ""))
-    print("    interval 500ms (uses %d ms): %.2f polls/s, status %d, %d failed%s" %
-          (p["interval_ms"], p["polls_per_s"], p["status"], p["failures"],
-           "; " + p["warning"] if p["warning"] else ""))
-    for a, m in p["modules"].items():
-        r, j = m["arrival"], m["json_time"]
-        print("    address %d: %d periods, median %.2f ms, p99 dev %.2f ms, max dev %.2f ms "
-              "(JSON time: median %.0f, p99 dev %.0f, max dev %.0f)" %
-              (a, r["n"], r["median_ms"], r["p99_dev_ms"], r["max_dev_ms"], j["median_ms"],
-               j["p99_dev_ms"], j["max_dev_ms"]))
-    print("    load average %.2f-%.2f; a sleeper woke late by p99 %.2f ms, at most %.2f ms" %
-          (*row["load"], p["wake_late"]["p99_ms"], p["wake_late"]["max_ms"]), flush=True)
+    f = row["fast"]
+    print("%6d Bd %d modules, %d busy: turnaround %.2f ms, limit %.2f polls/s" %
+          (row["baud"], row["modules"], row["busy"], row["turnaround_ms"],
+           row["limit_polls_per_s"]))
+    for label, c in [("eload-cli", f)] + sorted(row["compared"].items()):
+        print("    %s, interval 1ms: %.2f polls/s (%.1f %%), slowest 5 s %.2f polls/s "
+              "(%.1f %%), status %d%s" %
+              (label, c["polls_per_s"], 100 * c["polls_per_s"] / row["limit_polls_per_s"],
+               c["lowest_5s_polls_per_s"],
+               100 * c["lowest_5s_polls_per_s"] / row["limit_polls_per_s"], c["status"],
+               "; " + c["warning"] if c["warning"] else ""))
+    if "period" in row:
+        p = row["period"]
+        print("    interval 500ms (uses %d ms): %.2f polls/s, status %d, %d failed%s" %
+              (p["interval_ms"], p["polls_per_s"], p["status"], p["failures"],
+               "; " + p["warning"] if p["warning"] else ""))
+        for a, m in p["modules"].items():
+            r, j = m["arrival"], m["json_time"]
+            print("    address %d: %d periods, median %.2f ms, p99 dev %.2f ms, max dev %.2f ms "
+                  "(JSON time: median %.0f, p99 dev %.0f, max dev %.0f)" %
+                  (a, r["n"], r["median_ms"], r["p99_dev_ms"], r["max_dev_ms"], j["median_ms"],
+                   j["p99_dev_ms"], j["max_dev_ms"]))
+        print("    a sleeper woke late by p99 %.2f ms, at most %.2f ms" %
+              (p["wake_late"]["p99_ms"], p["wake_late"]["max_ms"]))
+    print("    load average %.2f-%.2f" % tuple(row["load"]), flush=True)
 
 
 def table(results):
     """Markdown rows: per run and module count, then mbpoll's."""
-    print("| Bd | modules | line's limit | eload-cli, --interval 1ms | interval it chose "
+    print("| Bd | modules | busy | line's limit | program, --interval 1ms | slowest 5 s "
           "| period at 500 ms, median | p99 deviation, worst module | a sleeper's lateness, "
           "p99 / max | load |")
-    print("|---|---|---|---|---|---|---|---|---|")
+    print("|---|---|---|---|---|---|---|---|---|---|")
     for row in results:
-        if "mbpoll" in row:
+        if "mbpoll_fast_polls_per_s" in row:
             m = row["mbpoll"]
-            print("| %d | mbpoll, 1 | | %.2f polls/s (-l 11) | 500 ms after each reply | %.2f ms "
-                  "| %.2f ms | | %.1f-%.1f |" % (row["baud"], row["mbpoll_fast_polls_per_s"],
-                                                 m["median_ms"], m["p99_dev_ms"], *row["load"]))
+            print("| %d | 1 | %d | | mbpoll -l 11: %.2f polls/s | %.2f polls/s | %s | %s | | "
+                  "%.1f-%.1f |" % (row["baud"], row.get("busy", 0), row["mbpoll_fast_polls_per_s"],
+                                   row.get("mbpoll_fast_lowest_5s_polls_per_s", float("nan")),
+                                   "%.2f ms" % m["median_ms"] if m else "",
+                                   "%.2f ms" % m["p99_dev_ms"] if m else "", *row["load"]))
             continue
-        f, p = row["fast"], row["period"]
-        chosen = re.search(r"every (\d+) ms instead", f["warning"])
-        medians = [m["json_time"]["median_ms"] for m in p["modules"].values()]
-        worst = max(p["modules"].values(), key=lambda m: m["json_time"]["p99_dev_ms"])
-        print("| %d | %d | %.2f polls/s (%.2f ms turnaround) | %.2f polls/s, %.1f %% "
-              "| %s | %s | %.0f ms (%.2f ms) | %.2f / %.2f ms | %.1f-%.1f |" % (
-                  row["baud"], row["modules"], row["limit_polls_per_s"], row["turnaround_ms"],
-                  f["polls_per_s"], 100 * f["polls_per_s"] / row["limit_polls_per_s"],
-                  chosen.group(1) + " ms" if chosen else "?",
-                  "%d ms" % p["interval_ms"] if min(medians) == max(medians) else
-                  "%.0f-%.0f ms" % (min(medians), max(medians)),
-                  worst["json_time"]["p99_dev_ms"], worst["arrival"]["p99_dev_ms"],
-                  p["wake_late"]["p99_ms"], p["wake_late"]["max_ms"], *row["load"]))
+        limit = row["limit_polls_per_s"]
+        programs = [("eload-cli", row["fast"])] + sorted(row.get("compared", {}).items())
+        for k, (label, f) in enumerate(programs):
+            period = row.get("period") if k == 0 else None
+            cells = ["", "", "", ""]
+            if period:
+                medians = [m["json_time"]["median_ms"] for m in period["modules"].values()]
+                worst = max(period["modules"].values(),
+                            key=lambda m: m["json_time"]["p99_dev_ms"])
+                cells = ["%d ms" % period["interval_ms"] if min(medians) == max(medians) else
+                         "%.0f-%.0f ms" % (min(medians), max(medians)),
+                         "%.0f ms (%.2f ms)" % (worst["json_time"]["p99_dev_ms"],
+                                                worst["arrival"]["p99_dev_ms"]),
+                         "%.2f / %.2f ms" % (period["wake_late"]["p99_ms"],
+                                             period["wake_late"]["max_ms"]), ""]
+            print("| %d | %d | %d | %.2f polls/s (%.2f ms turnaround) | %s: %.2f polls/s, %.1f %% "
+                  "| %.2f polls/s, %.1f %% | %s | %s | %s | %.1f-%.1f |" % (
+                      row["baud"], row["modules"], row.get("busy", 0), limit,
+                      row["turnaround_ms"], label, f["polls_per_s"],
+                      100 * f["polls_per_s"] / limit,
+                      f.get("lowest_5s_polls_per_s", float("nan")),
+                      100 * f.get("lowest_5s_polls_per_s", float("nan")) / limit,
+                      cells[0], cells[1], cells[2], *row["load"]))
 
 
 def main():
@@ -328,18 +412,27 @@ def main():
     ap.add_argument("--json", help="also write every figure to this file")
     ap.add_argument("--realtime", action="store_true",
                     help="run everything under SCHED_FIFO 1 (root)")
+    ap.add_argument("--busy", type=int, default=0,
+                    help="processes that spin beside every run (the machine busy)")
+    ap.add_argument("--cli", action="append", default=[], metavar="LABEL=PATH",
+                    help="another eload-cli to measure beside this build's")
+    ap.add_argument("--throughput-only", action="store_true",
+                    help="leave out the 500 ms period runs")
     args = ap.parse_args()
+    others = [tuple(c.split("=", 1)) for c in args.cli]
     if args.realtime:
         os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(1))  # children inherit it
     counts = [int(x) for x in args.modules.split(",")]
     results = []
-    print("%s, %d cores, load average %.2f%s" %
+    print("%s, %d cores, load average %.2f%s%s" %
           (time.strftime("%Y-%m-%d %H:%M"), os.cpu_count(), os.getloadavg()[0],
-           ", SCHED_FIFO 1" if args.realtime else ""), flush=True)
+           ", SCHED_FIFO 1" if args.realtime else "",
+           ", %d busy processes beside each run" % args.busy if args.busy else ""), flush=True)
     with tempfile.TemporaryDirectory() as folder:
         for baud in [int(x) for x in args.bauds.split(",")]:
             rows, ref = bench_baud(args.build, folder, baud, counts, args.seconds,
-                                   args.fast_seconds, print_row)
+                                   args.fast_seconds, print_row, args.busy, others,
+                                   args.throughput_only)
             results += rows + [ref]
     if args.json:
         with open(args.json, "w") as f:

@@ -4,6 +4,7 @@
 #include "modbus/Frames.h"
 #include "modbus/Registers.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <array>
 #include <cmath>
@@ -16,7 +17,7 @@ using Mask = unsigned;
 constexpr Mask bit(Command c) { return 1u << unsigned(c); }
 constexpr Mask kBus = bit(Command::Read) | bit(Command::Watch) | bit(Command::Set) |
                       bit(Command::On) | bit(Command::Off) | bit(Command::Clear) |
-                      bit(Command::Address);
+                      bit(Command::Address) | bit(Command::Scan);
 constexpr Mask kWatch = bit(Command::Watch);
 constexpr Mask kSet = bit(Command::Set);
 
@@ -30,7 +31,7 @@ struct OptionSpec {
     Handler apply;
 };
 
-const std::array<std::pair<const char*, Command>, 10> kCommands{{
+const std::array<std::pair<const char*, Command>, 11> kCommands{{
     {"read", Command::Read},
     {"watch", Command::Watch},
     {"set", Command::Set},
@@ -38,6 +39,7 @@ const std::array<std::pair<const char*, Command>, 10> kCommands{{
     {"off", Command::Off},
     {"clear", Command::Clear},
     {"address", Command::Address},
+    {"scan", Command::Scan},
     {"report", Command::Report},
     {"help", Command::Help},
     {"version", Command::Version},
@@ -100,6 +102,7 @@ Result applyAddresses(Invocation& inv, const QString& value)
     auto list = parseAddressList(value);
     if (auto* e = std::get_if<UsageError>(&list)) return e->message;
     inv.addresses = std::get<std::vector<std::uint8_t>>(std::move(list));
+    inv.addressesGiven = true;
     return std::nullopt;
 }
 
@@ -116,6 +119,14 @@ Result applyStopAfter(Invocation& inv, const QString& value)
     const auto d = parseDuration(value, std::chrono::seconds(1));
     if (!d || d->count() <= 0) return QStringLiteral("a duration such as 90, 90s, 30m or 2h");
     inv.stop.after = *d;
+    return std::nullopt;
+}
+
+Result applyLostAfter(Invocation& inv, const QString& value)
+{
+    const auto d = parseDuration(value, std::chrono::seconds(1));
+    if (!d) return QStringLiteral("a duration such as 90, 90s, 10m or 1h (0: end at once)");
+    inv.lostAfter = *d;
     return std::nullopt;
 }
 
@@ -167,11 +178,11 @@ Result applyCsv(Invocation& inv, const QString& value)
     return std::nullopt;
 }
 
-const std::array<OptionSpec, 21> kOptions{{
+const std::array<OptionSpec, 22> kOptions{{
     {"--port", true, kBus, applyPort},
     {"--baud", true, kBus, applyBaud},
     {"--address", true, kBus, applyAddresses},
-    {"--json", false, bit(Command::Read) | kWatch | bit(Command::Report),
+    {"--json", false, bit(Command::Read) | kWatch | bit(Command::Report) | bit(Command::Scan),
      [](Invocation& inv, const QString&) -> Result {
          inv.format = Format::Json;
          return std::nullopt;
@@ -192,6 +203,7 @@ const std::array<OptionSpec, 21> kOptions{{
     {"--stop-at-ah", true, kWatch, applyStopValue<&StopRules::atAh>},
     {"--stop-at-wh", true, kWatch, applyStopValue<&StopRules::atWh>},
     {"--stop-after", true, kWatch, applyStopAfter},
+    {"--lost-after", true, kWatch, applyLostAfter},
     {"--current", true, kSet,
      applyPreset<&PresetChange::current, modbus::kCurrentPresetRange, 'A'>},
     {"--cutoff", true, kSet, applyPreset<&PresetChange::cutoff, modbus::kCutoffPresetRange, 'V'>},
@@ -278,8 +290,11 @@ std::optional<QString> takePositional(Invocation& inv, const QStringList& words)
     case Command::Address: {
         if (words.size() != 1) return QStringLiteral("address wants one new address");
         const std::optional<std::uint8_t> a = modbus::parseAddress(words[0]);
-        if (!a || *a == 0)
-            return QStringLiteral("address %1: a bus address is 1 to 255").arg(words[0]);
+        if (!a || *a == 0 || *a > kLastAddress)
+            return QStringLiteral("address %1: a bus address is 1 to %2 (248 to 255 are reserved "
+                                  "in Modbus)")
+                .arg(words[0])
+                .arg(kLastAddress);
         inv.newAddress = *a;
         return std::nullopt;
     }
@@ -300,6 +315,11 @@ std::optional<QString> checkCombination(const Invocation& inv, bool jsonAndCsv)
         return QStringLiteral("read writes CSV to stdout: --csv without FILE");
     if (inv.command == Command::Set && inv.presets.empty())
         return QStringLiteral("set wants --current, --cutoff, --power or --module-baud");
+    if (inv.command == Command::Watch && !inv.xlsxFile.isEmpty() && inv.addresses.size() > 1 &&
+        QFileInfo(inv.xlsxFile).isDir())
+        return QStringLiteral("--xlsx %1 is a folder: with several modules give a file name, "
+                              "and each module gets FILE-ADDRESS.xlsx")
+            .arg(inv.xlsxFile);
     if (inv.command == Command::Address && inv.addresses.size() > 1 && !inv.yes)
         return QStringLiteral(
                    "address: the new address is a broadcast that every module on the line takes; "
@@ -321,8 +341,10 @@ std::variant<std::vector<std::uint8_t>, UsageError> parseAddressList(const QStri
         if (!m.hasMatch()) return bad(QStringLiteral("addresses are N, N,M or N-M"));
         const int first = m.captured(1).toInt();
         const int last = m.hasCaptured(2) ? m.captured(2).toInt() : first;
-        if (first < 1 || last > 255 || last < first)
-            return bad(QStringLiteral("addresses are 1 to 255, ranges low-high"));
+        if (first < 1 || last > kLastAddress || last < first)
+            return bad(QStringLiteral("addresses are 1 to %1 (248 to 255 are reserved in Modbus), "
+                                      "ranges low-high")
+                           .arg(kLastAddress));
         for (int a = first; a <= last; ++a) {
             if (std::find(list.begin(), list.end(), a) != list.end())
                 return bad(QStringLiteral("%1 is named twice").arg(a));
@@ -335,7 +357,7 @@ std::variant<std::vector<std::uint8_t>, UsageError> parseAddressList(const QStri
 std::optional<std::chrono::milliseconds> parseDuration(const QString& text,
                                                        std::chrono::milliseconds bareUnit)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d+(?:\\.\\d+)?)(ms|s|m|h)?$"));
+    static const QRegularExpression pattern(QStringLiteral("^(\\d+(?:\\.\\d+)?)(ms|s|m|h|d)?$"));
     const QRegularExpressionMatch m = pattern.match(text.trimmed());
     if (!m.hasMatch()) return std::nullopt;
     const QString unit = m.captured(2);
@@ -343,6 +365,7 @@ std::optional<std::chrono::milliseconds> parseDuration(const QString& text,
                       : unit == QLatin1String("s") ? 1e3
                       : unit == QLatin1String("m") ? 60e3
                       : unit == QLatin1String("h") ? 3600e3
+                      : unit == QLatin1String("d") ? 86400e3
                                                    : double(bareUnit.count());
     const double total = m.captured(1).toDouble() * ms;
     if (total > 1e12) return std::nullopt; // beyond any test
@@ -397,42 +420,59 @@ QString helpText()
         "\n"
         "Commands:\n"
         "  read                    the values once (a table; --json or --csv for programs)\n"
-        "  watch                   poll every --interval until stopped\n"
+        "  watch                   poll every --interval until the test ends (below)\n"
         "  set                     write presets: --current A (0.01-10), --cutoff V (1-99.99),\n"
         "                          --power W (1-150), --module-baud N (the module's own rate)\n"
         "  on | off                switch the load, then read the switch back\n"
         "  clear                   zero capacity, energy and discharge time (load off only)\n"
-        "  address NEW             give the module a new address (1-255) by broadcast;\n"
-        "                          with more than one module named, --yes is needed\n"
+        "  scan                    which addresses answer on the line (all 247 unless\n"
+        "                          --address names some): each is asked once and given\n"
+        "                          50 ms, about 15 s for all at 9600 Bd; --json: one\n"
+        "                          object per module, as read --json\n"
+        "  address NEW             give the module a new address (1-247) by broadcast,\n"
+        "                          which every module on the line takes: first a scan\n"
+        "                          must find exactly one module (--yes skips the scan);\n"
+        "                          then its old address must be silent and NEW answer\n"
         "  report FILE...          the summary of recordings (.xlsx of the panel, CSV of watch)\n"
         "\n"
         "Line:\n"
         "  --port PATH|COMn        device, or COM1-COM9 as the panel maps them (ELOAD_COMn,\n"
-        "                          else /dev/ttyUSB{n-1}); default COM1\n"
+        "                          else /dev/ttyUSB{n-1}); default COM1. The port is ours\n"
+        "                          while we run: the panel and other copies find it busy\n"
         "  --baud N                4800, 9600 (default), 19200, 38400, 57600 or 115200\n"
-        "  --address LIST          modules: 1 (default), 1,2,3, 1-4 or 1,3-5\n"
+        "  --address LIST          modules: 1 (default), 1,2,3, 1-4 or 1,3-5; 1 to 247\n"
         "\n"
-        "Output of read and watch:\n"
+        "Output of read, scan and watch:\n"
         "  --json                  one JSON object per module and reply, a line each\n"
         "  --csv [FILE]            CSV rows on stdout, or the CSV log into FILE (watch)\n"
         "  --xlsx FILE             (watch) record workbooks in the panel's layout\n"
         "                          several modules: one file per module, FILE-ADDRESS.ext\n"
         "\n"
         "Watch:\n"
-        "  --interval DURATION     poll period of each module (default 500ms)\n"
-        "  --load-on               switch the load on at the start (and off at any end)\n"
-        "  --stop-below V          end when the voltage under load falls below V\n"
-        "  --stop-at-ah AH         end when the capacity reaches AH\n"
-        "  --stop-at-wh WH         end when the energy reaches WH\n"
+        "  --interval DURATION     poll period of each module (default 500ms); shorter\n"
+        "                          than the line allows: as fast as the line carries\n"
+        "  --load-on               switch the load on at the start (and off at any end);\n"
+        "                          a load that does not read on within 3 replies ends\n"
+        "                          its test (load-not-on, exit status 1)\n"
+        "  --stop-below V          end when the voltage under load reads below V on 3\n"
+        "                          replies in a row (one odd reading does not count)\n"
+        "  --stop-at-ah AH         end when the discharge's own capacity reaches AH\n"
+        "  --stop-at-wh WH         end when the discharge's own energy reaches WH\n"
         "  --stop-after DURATION   end after DURATION (a bare number counts seconds)\n"
+        "  --lost-after DURATION   ride through a silent or lost line for this long\n"
+        "                          (default 5m): the port is reopened by its path and\n"
+        "                          the test goes on in the same files; after it, the\n"
+        "                          test ends as line-lost\n"
         "  A module's test also ends when it reports UVLO, OPP or OTP or switches its\n"
         "  load off. At an end the load is switched off and read back, the files are\n"
         "  closed and the summary printed. Ctrl+C or SIGTERM end the same way but\n"
-        "  switch the load off only with --load-on.\n"
+        "  switch the load off only with --load-on; a second one still tries that\n"
+        "  switch-off for about a second, a third ends the program at once. A reader\n"
+        "  of stdout that falls behind loses display lines (counted), never a poll.\n"
         "\n"
-        "Exit status: 0 done; 1 a file failed, or the module did not take a command;\n"
-        "2 bad arguments, or the port is missing, busy or not permitted; 3 a module\n"
-        "did not answer.\n");
+        "Exit status: 0 done; 1 a file failed, a module did not take a command or its\n"
+        "load did not come on; 2 bad arguments, or the port is missing, busy or not\n"
+        "permitted; 3 a module did not answer, or its line was lost.\n");
 }
 
 } // namespace eload::cli

@@ -15,7 +15,7 @@
 
 namespace eload::cli {
 
-enum class Command { Read, Watch, Set, On, Off, Clear, Address, Report, Help, Version };
+enum class Command { Read, Watch, Set, On, Off, Clear, Address, Scan, Report, Help, Version };
 
 enum class Format { People, Json, Csv };
 
@@ -36,15 +36,21 @@ struct StopRules {
     std::optional<std::chrono::milliseconds> after; // from the first poll
 };
 
+// How long a watch rides through a silent line (the port reopened by its
+// path meanwhile) before a module's test ends as line-lost.
+inline constexpr std::chrono::minutes kDefaultLostAfter{5};
+
 struct Invocation {
     Command command = Command::Help;
     QString port; // a device path (COMn already resolved)
     int baud = 9600;
     std::vector<std::uint8_t> addresses{1};
+    bool addressesGiven = false; // --address was given (scan: else every address)
     Format format = Format::People;
     QString csvFile; // `--csv FILE`; empty: CSV (if chosen) goes to stdout
     QString xlsxFile;
     std::chrono::milliseconds interval{500};
+    std::chrono::milliseconds lostAfter{kDefaultLostAfter};
     bool loadOn = false;
     StopRules stop;
     PresetChange presets;
@@ -60,10 +66,14 @@ struct UsageError {
 // `args` without the program's name.
 std::variant<Invocation, UsageError> parseArguments(const QStringList& args, const PortMap& ports);
 
-// "1,2,3", "1-4" or both ("1,3-5"): bus addresses 1..255, each once, in order.
+// The addresses a Modbus RTU master reaches: 248 to 255 are reserved, and
+// libmodbus will not address them.
+inline constexpr int kLastAddress = 247;
+
+// "1,2,3", "1-4" or both ("1,3-5"): bus addresses 1..kLastAddress, each once, in order.
 std::variant<std::vector<std::uint8_t>, UsageError> parseAddressList(const QString& text);
 
-// "500", "500ms", "1.5s", "5m", "2h": a bare number counts `bareUnit`s.
+// "500", "500ms", "1.5s", "5m", "2h", "3d": a bare number counts `bareUnit`s.
 std::optional<std::chrono::milliseconds> parseDuration(const QString& text,
                                                        std::chrono::milliseconds bareUnit);
 

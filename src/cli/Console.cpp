@@ -30,6 +30,18 @@ void printError(const QString& message)
 
 bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
+bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void printProgress(const QString& text, bool last)
+{
+    std::fputs(QStringLiteral("\r\x1b[2K%1%2")
+                   .arg(text, last ? QStringLiteral("\n") : QString())
+                   .toUtf8()
+                   .constData(),
+               stderr);
+    std::fflush(stderr);
+}
+
 int terminalColumns()
 {
     winsize size{};

@@ -19,17 +19,18 @@ LiveLines::LiveLines(int count)
         lines_ << QString();
 }
 
-void LiveLines::set(int index, const QString& text)
+QString LiveLines::set(int index, const QString& text)
 {
     lines_[index] = text;
     if (!drawn_) {
         drawn_ = true;
+        QString block;
         for (const QString& l : lines_)
-            printOut(fitted(l) + u'\n');
-        return;
+            block += fitted(l) + u'\n';
+        return block;
     }
     const int up = int(lines_.size()) - index;
-    printOut(QStringLiteral("\x1b[%1A\r\x1b[2K%2\x1b[%1B\r").arg(up).arg(fitted(text)));
+    return QStringLiteral("\x1b[%1A\r\x1b[2K%2\x1b[%1B\r").arg(up).arg(fitted(text));
 }
 
 } // namespace eload::cli

@@ -1,6 +1,6 @@
 #pragma once
 // One line per module on a terminal, each rewritten in place as its values
-// change, the cursor left below the block.
+// change, the cursor left below the block. Makes the text; the caller writes it.
 
 #include <QStringList>
 
@@ -9,7 +9,8 @@ namespace eload::cli {
 class LiveLines {
 public:
     explicit LiveLines(int count);
-    void set(int index, const QString& text);
+    // What to write to show `text` as line `index`.
+    QString set(int index, const QString& text);
 
 private:
     QStringList lines_;

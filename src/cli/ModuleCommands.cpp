@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 namespace eload::cli {
@@ -177,22 +178,142 @@ int clearData(Bus& bus, const Invocation& inv)
     return eachModule(inv, [&](std::uint8_t a) { return clearOne(bus, a); });
 }
 
-// Every module on the line takes the broadcast, so it goes out only when no
-// other module is known to be listening: a module that already answers at the
-// new address would end up sharing it.
+namespace {
+
+// One address that answered a scan: its reading, or replies that came but
+// failed their checks (several modules sharing the address garble them).
+struct ScanHit {
+    std::uint8_t address = 0;
+    std::optional<Reading> reading;
+    ExchangeError garbled{Failure::BadCrc, {}};
+};
+
+std::vector<std::uint8_t> everyAddress()
+{
+    std::vector<std::uint8_t> all;
+    for (int a = 1; a <= kLastAddress; ++a)
+        all.push_back(std::uint8_t(a));
+    return all;
+}
+
+// On a terminal, how far the scan has come, rewritten in place on stderr.
+void showProgress(std::size_t done, std::size_t total)
+{
+    if (!stderrIsTerminal() || (done % 16 != 0 && done != total)) return;
+    printProgress(QStringLiteral("scanning: %1 of %2 addresses asked").arg(done).arg(total),
+                  done == total);
+}
+
+std::vector<ScanHit> scanLine(Bus& bus, const std::vector<std::uint8_t>& addresses)
+{
+    printError(QStringLiteral("scanning %1 address(es) on %2: about %3 s")
+                   .arg(addresses.size())
+                   .arg(bus.line().text())
+                   .arg(std::lround(bus.scanTime(int(addresses.size())).count() / 1000.0)));
+    std::vector<ScanHit> hits;
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        const std::uint8_t a = addresses[i];
+        auto block = bus.scanBlock(a);
+        if (auto* e = std::get_if<ExchangeError>(&block)) {
+            if (e->kind == Failure::LineDown) {
+                printError(e->message);
+                break;
+            }
+            if (e->kind != Failure::NoAnswer) hits.push_back({a, std::nullopt, *e});
+        } else {
+            hits.push_back(
+                {a,
+                 readingFromRegisters(std::get<RegisterBlock>(block), QDateTime::currentDateTime()),
+                 {}});
+        }
+        showProgress(i + 1, addresses.size());
+    }
+    return hits;
+}
+
+QString addressList(const std::vector<ScanHit>& hits)
+{
+    QStringList list;
+    for (const ScanHit& h : hits)
+        list << QString::number(h.address);
+    return list.join(QStringLiteral(", "));
+}
+
+QString garbledText(const ScanHit& h)
+{
+    return QStringLiteral("address %1: replies fail their checks (%2): more than one module may "
+                          "have this address")
+        .arg(h.address)
+        .arg(failureText(h.garbled.kind));
+}
+
+// Every module on the line takes the broadcast, so it goes out only when a
+// scan finds exactly one module there (or the user says --yes); the old
+// address must then be silent and the new one answer.
+int refuseChange(const std::vector<ScanHit>& hits, std::uint8_t next)
+{
+    if (hits.empty()) {
+        printError(QStringLiteral("no module answers on the line; nothing sent"));
+        return kNoAnswer;
+    }
+    if (hits.size() == 1 && !hits[0].reading) {
+        printError(garbledText(hits[0]) + QStringLiteral("; nothing sent"));
+        return kBadUsage;
+    }
+    printError(QStringLiteral("the scan found %1 modules on the line (at %2): the broadcast would "
+                              "give every one of them address %3; connect only the module to "
+                              "change, or say --yes")
+                   .arg(hits.size())
+                   .arg(addressList(hits))
+                   .arg(next));
+    return kBadUsage;
+}
+
+} // namespace
+
+int scanModules(Bus& bus, const Invocation& inv)
+{
+    const std::vector<ScanHit> hits =
+        scanLine(bus, inv.addressesGiven ? inv.addresses : everyAddress());
+    if (inv.format == Format::People && !hits.empty()) printOut(valuesLineHeader() + u'\n');
+    for (const ScanHit& h : hits) {
+        if (inv.format == Format::Json) {
+            printOut(jsonLine(h.reading
+                                  ? readingJson(h.address, *h.reading)
+                                  : failureJson(h.address, QDateTime::currentDateTime(),
+                                                failureText(h.garbled.kind), garbledText(h))));
+        } else {
+            printOut((h.reading ? valuesLine(h.address, *h.reading) : garbledText(h)) + u'\n');
+        }
+    }
+    printError(
+        hits.empty()
+            ? QStringLiteral("no module answers")
+            : QStringLiteral("%1 address(es) answer: %2").arg(hits.size()).arg(addressList(hits)));
+    return hits.empty() ? kNoAnswer : kDone;
+}
+
 int changeAddress(Bus& bus, const Invocation& inv)
 {
     const std::uint8_t next = inv.newAddress;
-    const bool named =
-        std::find(inv.addresses.begin(), inv.addresses.end(), next) != inv.addresses.end();
-    if (!named && !inv.yes && std::holds_alternative<RegisterBlock>(bus.readBlock(next))) {
-        printError(QStringLiteral("a module already answers at address %1, and the broadcast "
-                                  "would give every module on the line that address; say --yes "
-                                  "to go on")
-                       .arg(next));
-        return kBadUsage;
+    std::uint8_t old = inv.addresses.front();
+    if (!inv.yes) {
+        const std::vector<ScanHit> hits = scanLine(bus, everyAddress());
+        if (hits.size() != 1 || !hits[0].reading) return refuseChange(hits, next);
+        old = hits[0].address;
+        if (old == next) {
+            printOut(QStringLiteral("the module answers at address %1 already; nothing sent\n")
+                         .arg(next));
+            return kDone;
+        }
     }
     const bool echoed = bus.changeAddress(next);
+    if (old != next && std::holds_alternative<RegisterBlock>(bus.readBlock(old))) {
+        printError(QStringLiteral("a module still answers at the old address %1 after the "
+                                  "broadcast: the change did not take")
+                       .arg(old));
+        return kFailed;
+    }
     const ReadResult check = readReading(bus, next);
     if (auto* e = std::get_if<ExchangeError>(&check)) {
         const bool collide = e->kind == Failure::BadCrc || e->kind == Failure::WrongReply;
@@ -205,7 +326,8 @@ int changeAddress(Bus& bus, const Invocation& inv)
                                  .arg(e->message));
         return collide ? kFailed : kNoAnswer;
     }
-    printOut(QStringLiteral("the module answers at address %1%2\n")
+    printOut(QStringLiteral("address %1 is silent now; the module answers at address %2%3\n")
+                 .arg(old)
                  .arg(next)
                  .arg(echoed ? QString() : QStringLiteral(" (the broadcast was not echoed)")));
     return kDone;

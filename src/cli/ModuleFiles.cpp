@@ -4,7 +4,10 @@
 #include "modbus/Reading.h"
 #include "reader/RecordingFile.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace eload::cli {
@@ -41,19 +44,45 @@ std::optional<QString> ModuleFiles::open(const QString& csvPath, const QString& 
                          [this](const QString& path) { books_ << path; });
         QObject::connect(book_.get(), &WorkbookRecording::writeFailed, book_.get(),
                          [this](const RecordingError& e) { bookErrors_ << e.message; });
-        if (auto e = book_->start(fileBooks(xlsxPath))) return e->message;
+        if (auto e = book_->start(fileBooks(xlsxPath))) {
+            book_.reset();
+            discard();
+            return e->message;
+        }
     }
     return std::nullopt;
 }
 
-void ModuleFiles::append(const modbus::Reading& r, QStringList& errors)
+void ModuleFiles::discard()
+{
+    if (csv_.isOpen()) csv_.remove();
+    if (book_ && book_->isOpen()) {
+        const QFileInfo book(book_->bookPath());
+        book_->close();
+        QFile::remove(book.dir().filePath(RowJournal::fileNameFor(book.completeBaseName())));
+    }
+    book_.reset();
+}
+
+// The system's words for a failed write: QFile has none for some (a full disk).
+void ModuleFiles::writeCsv(const QByteArray& bytes, QStringList& errors)
+{
+    errno = 0;
+    const bool written = csv_.write(bytes) == bytes.size() && csv_.flush();
+    if (!written && !csvFailing_) {
+        const int error = errno;
+        const QString cause =
+            error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : csv_.errorString();
+        errors << QStringLiteral("%1: %2").arg(csv_.fileName(), cause);
+    }
+    csvFailing_ = !written;
+}
+
+void ModuleFiles::append(const modbus::Reading& r, QStringList& errors, bool afterGap)
 {
     if (csv_.isOpen()) {
-        const QByteArray row = (reader::csvRow(discharge::sampleOf(r)) + u'\n').toUtf8();
-        const bool written = csv_.write(row) == row.size() && csv_.flush();
-        if (!written && !csvFailing_)
-            errors << QStringLiteral("%1: %2").arg(csv_.fileName(), csv_.errorString());
-        csvFailing_ = !written;
+        const QString row = reader::csvRow(discharge::sampleOf(r)) + u'\n';
+        writeCsv((afterGap ? u'\n' + row : row).toUtf8(), errors);
     }
     if (book_ && book_->isOpen()) {
         if (auto e = book_->append(rowFromReading(r, r.time))) errors << e->message;

@@ -24,14 +24,21 @@ QString fileForModule(const QString& file, std::uint8_t address, bool several);
 class ModuleFiles {
 public:
     ~ModuleFiles();
-    // Either path may be empty. An existing file is refused, not overwritten.
+    // Either path may be empty. An existing file is refused, not overwritten;
+    // when one of the two fails, the other is not left behind.
     std::optional<QString> open(const QString& csvPath, const QString& xlsxPath);
-    // Problems are reported once per spell, not per row.
-    void append(const modbus::Reading& r, QStringList& errors);
+    // Closes and removes what open() made: a run that never started leaves
+    // no stub to refuse the next.
+    void discard();
+    // Problems are reported once per spell, not per row. `afterGap`: the line
+    // was silent before this reading; the CSV log shows it as an empty line.
+    void append(const modbus::Reading& r, QStringList& errors, bool afterGap = false);
     // Flushed to the disk, saved, closed: the files that are complete.
     QStringList close(QStringList& errors);
 
 private:
+    void writeCsv(const QByteArray& bytes, QStringList& errors);
+
     QFile csv_;
     bool csvFailing_ = false;
     std::unique_ptr<WorkbookRecording> book_;

@@ -10,6 +10,7 @@ namespace eload::cli {
 namespace {
 
 using namespace modbus;
+using Change = discharge::TestModel::Change;
 
 TestEnd moduleEnd(discharge::EndReason reason)
 {
@@ -22,33 +23,17 @@ TestEnd moduleEnd(discharge::EndReason reason)
     return {reason, key, text};
 }
 
-} // namespace
-
-std::optional<TestEnd> stopFor(const StopRules& rules, const Reading& r)
+QString protectionNote(const Reading& r)
 {
-    if (rules.belowVolts && r.loadOn && r.voltage < *rules.belowVolts)
-        return TestEnd{{},
-                       QStringLiteral("stop-below"),
-                       QStringLiteral("voltage %1 below %2")
-                           .arg(voltageText(r.raw[RegVoltage]),
-                                voltageText(hundredthsOfValue(*rules.belowVolts)))};
-    if (rules.atAh && r.capacityAh >= *rules.atAh)
-        return TestEnd{{},
-                       QStringLiteral("stop-at-ah"),
-                       QStringLiteral("capacity %1 reaching %2")
-                           .arg(capacityText(registerPair(r.raw, RegCapacityHigh)),
-                                capacityText(thousandthsOfValue(*rules.atAh)))};
-    if (rules.atWh && r.energyWh >= *rules.atWh)
-        return TestEnd{{},
-                       QStringLiteral("stop-at-wh"),
-                       QStringLiteral("energy %1 reaching %2")
-                           .arg(energyText(registerPair(r.raw, RegEnergyHigh)),
-                                energyText(thousandthsOfValue(*rules.atWh)))};
-    return std::nullopt;
+    const std::optional<QString> text = protectionText(r.protection);
+    if (r.protection == ProtectionNone || !text) return {};
+    return QStringLiteral(" (protection %1)").arg(text->trimmed());
 }
 
-ModuleTest::ModuleTest(std::uint8_t address, Clock::time_point now)
-    : address_(address), lastAnswer_(now)
+} // namespace
+
+ModuleTest::ModuleTest(std::uint8_t address, discharge::TestModel::Silence silence)
+    : address_(address), silence_(silence), model_(silence)
 {
 }
 
@@ -56,25 +41,71 @@ std::optional<TestEnd> ModuleTest::take(const Reading& r, const StopRules& rules
                                         QStringList& errors)
 {
     last_ = r;
-    lastAnswer_ = Clock::now();
-    missedPolls_ = 0;
-    files_.append(r, errors);
-    using Change = discharge::TestModel::Change;
+    files_.append(r, errors, model_.silentPolls() >= silence_.gapPolls);
     const Change change = model_.take(discharge::sampleOf(r));
     if (state_ != State::Running) return std::nullopt;
-    if (change == Change::Ended || (change == Change::Started && !model_.running()))
-        return moduleEnd(model_.summary().end);
-    return stopFor(rules, r);
+    if (auto end = modelEnd(change)) return end;
+    if (auto end = switchOnEnd(r)) return end;
+    return ruleEnd(r, rules);
 }
 
-std::optional<TestEnd> ModuleTest::missed(Clock::time_point now, bool lineDown)
+std::optional<TestEnd> ModuleTest::missed(qint64 monotonicMsecs)
 {
-    ++missedPolls_;
+    const Change change = model_.missed(monotonicMsecs);
     if (state_ != State::Running) return std::nullopt;
-    if (!lineDown && (missedPolls_ < kLostPolls || now - lastAnswer_ < kLostAfter))
+    return modelEnd(change);
+}
+
+// The discharge the watch follows ended with this reply (or ended at once
+// when it started: see TestModel::Change).
+std::optional<TestEnd> ModuleTest::modelEnd(Change change) const
+{
+    if (change == Change::Ended || (change == Change::Started && !model_.running()))
+        return moduleEnd(model_.summary().end);
+    return std::nullopt;
+}
+
+std::optional<TestEnd> ModuleTest::switchOnEnd(const Reading& r)
+{
+    if (repliesAwaitingOn_ < 0) return std::nullopt;
+    if (r.loadOn) {
+        repliesAwaitingOn_ = -1;
         return std::nullopt;
-    model_.lineEnded();
-    return moduleEnd(discharge::EndReason::LineLost);
+    }
+    if (++repliesAwaitingOn_ < kSwitchOnReplies) return std::nullopt;
+    return TestEnd{
+        {},
+        QStringLiteral("load-not-on"),
+        QStringLiteral("the load not coming on after switching it on%1").arg(protectionNote(r))};
+}
+
+// --stop-below on the polled voltage under load; --stop-at-ah and
+// --stop-at-wh on the discharge's own figures, as the model counts them.
+std::optional<TestEnd> ModuleTest::ruleEnd(const Reading& r, const StopRules& rules)
+{
+    const bool below = rules.belowVolts && r.loadOn && r.voltage < *rules.belowVolts;
+    repliesBelow_ = below ? repliesBelow_ + 1 : 0;
+    if (repliesBelow_ >= kStopBelowReplies)
+        return TestEnd{{},
+                       QStringLiteral("stop-below"),
+                       QStringLiteral("voltage %1 below %2")
+                           .arg(voltageText(r.raw[RegVoltage]),
+                                voltageText(hundredthsOfValue(*rules.belowVolts)))};
+    if (!model_.running() || (!rules.atAh && !rules.atWh)) return std::nullopt;
+    const discharge::Summary own = model_.summary();
+    if (rules.atAh && own.capacityAh >= *rules.atAh)
+        return TestEnd{{},
+                       QStringLiteral("stop-at-ah"),
+                       QStringLiteral("capacity %1 reaching %2")
+                           .arg(capacityText(thousandthsOfValue(own.capacityAh)),
+                                capacityText(thousandthsOfValue(*rules.atAh)))};
+    if (rules.atWh && own.energyWh >= *rules.atWh)
+        return TestEnd{{},
+                       QStringLiteral("stop-at-wh"),
+                       QStringLiteral("energy %1 reaching %2")
+                           .arg(energyText(thousandthsOfValue(own.energyWh)),
+                                energyText(thousandthsOfValue(*rules.atWh)))};
+    return std::nullopt;
 }
 
 void ModuleTest::beginEnd(const TestEnd& end)

@@ -82,6 +82,43 @@ QString figuresText(const discharge::Summary& s)
         .arg(s.samples);
 }
 
+// What a watch adds to the figures: where they are counted from, the line's
+// gaps and the model's flags.
+QJsonObject testObject(const discharge::Summary& s)
+{
+    return {
+        {QStringLiteral("base_capacity_Ah"), rounded(s.baseCapacityAh, 3)},
+        {QStringLiteral("base_energy_Wh"), rounded(s.baseEnergyWh, 3)},
+        {QStringLiteral("base_discharge_s"), s.baseSeconds},
+        {QStringLiteral("load_on_samples"), s.loadOnSamples},
+        {QStringLiteral("gaps"), s.gaps},
+        {QStringLiteral("gap_s"), rounded(s.gapSeconds, 3)},
+        {QStringLiteral("missed_polls"), s.missedPolls},
+        {QStringLiteral("flags"), QJsonArray::fromStringList(s.flagKeys())},
+    };
+}
+
+QString testNotesText(const discharge::Summary& s)
+{
+    QString text;
+    if (s.baseCapacityAh > 0 || s.baseEnergyWh > 0 || s.baseSeconds > 0)
+        text += QStringLiteral("  the discharge's own figures: the module counted %1, %2, %3 "
+                               "before it began\n")
+                    .arg(capacityText(thousandthsOfValue(s.baseCapacityAh)),
+                         energyText(thousandthsOfValue(s.baseEnergyWh)),
+                         durationText(wholeOfValue(s.baseSeconds)));
+    if (s.gaps > 0 || s.missedPolls > 0)
+        text += QStringLiteral("  gaps in the line: %1 (%2 s without an answer), %3 poll(s) "
+                               "unanswered\n")
+                    .arg(s.gaps)
+                    .arg(s.gapSeconds, 0, 'f', 1)
+                    .arg(s.missedPolls);
+    if (s.countsDisagree)
+        text += QStringLiteral("  flag counts-disagree: the module's counts do not fit the polled "
+                               "values; the means are those of the polled values\n");
+    return text;
+}
+
 } // namespace
 
 QString valuesLineHeader()
@@ -207,7 +244,8 @@ QString summaryText(const ModuleEnd& m, const Tally& tally)
                                         : QStringLiteral("load %1").arg(loadWord(*m.loadOnAtEnd));
     QString text =
         QStringLiteral("address %1: ended by %2; %3\n").arg(m.address).arg(m.end.text, load) +
-        figuresText(m.summary) + QStringLiteral("  %1\n").arg(tally.text());
+        figuresText(m.summary) + testNotesText(m.summary) +
+        QStringLiteral("  %1\n").arg(tally.text());
     for (const QString& f : m.files)
         text += QStringLiteral("  written: %1\n").arg(f);
     return text;
@@ -216,6 +254,9 @@ QString summaryText(const ModuleEnd& m, const Tally& tally)
 QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally)
 {
     QJsonObject s = summaryObject(m.summary);
+    const QJsonObject test = testObject(m.summary);
+    for (auto it = test.begin(); it != test.end(); ++it)
+        s.insert(it.key(), it.value());
     s.insert(QStringLiteral("end"), m.end.key);
     s.insert(QStringLiteral("end_text"), m.end.text);
     s.insert(QStringLiteral("load_on"), m.loadOnAtEnd ? QJsonValue(*m.loadOnAtEnd) : QJsonValue());
@@ -233,12 +274,15 @@ QString recordingSummaryText(const QString& file, int address, const discharge::
     return QStringLiteral("%1: %2\n")
                .arg(source, end.isEmpty() ? QStringLiteral("end not recorded")
                                           : QStringLiteral("ended by %1").arg(end)) +
-           figuresText(s);
+           figuresText(s) + testNotesText(s);
 }
 
 QJsonObject recordingSummaryJson(const QString& file, int address, const discharge::Summary& s)
 {
     QJsonObject o = summaryObject(s);
+    const QJsonObject test = testObject(s);
+    for (auto it = test.begin(); it != test.end(); ++it)
+        o.insert(it.key(), it.value());
     o.insert(QStringLiteral("end"), discharge::endReasonKey(s.end));
     return {{QStringLiteral("file"), file},
             {QStringLiteral("address"), address > 0 ? QJsonValue(address) : QJsonValue()},

@@ -6,9 +6,9 @@
 #include "cli/ModuleCommands.h"
 #include "cli/Watch.h"
 #include "core/TerminationSignals.h"
+#include "desktop/SleepInhibitor.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <csignal>
 
 #ifndef ELOAD_VERSION
@@ -21,10 +21,11 @@ using namespace eload;
 using namespace eload::cli;
 
 // Workbooks that an earlier watch left as journals (a crash, a second
-// signal) are made before a new recording starts beside them.
+// signal) are made before the new files are checked, so that one made under
+// the name asked for now refuses it before anything is created.
 void recoverWorkbooks(const QString& xlsxFile)
 {
-    const Recovery r = WorkbookRecording::recoverFolder(QFileInfo(xlsxFile).absolutePath());
+    const Recovery r = WorkbookRecording::recoverFolder(Watch::workbookFolder(xlsxFile));
     for (const QString& book : r.books)
         printError(QStringLiteral("recovered an unfinished recording: %1").arg(book));
     for (const QString& failure : r.failures)
@@ -33,13 +34,17 @@ void recoverWorkbooks(const QString& xlsxFile)
 
 int runWatch(const Invocation& inv, std::unique_ptr<Bus> bus)
 {
-    if (!inv.xlsxFile.isEmpty()) recoverWorkbooks(inv.xlsxFile);
     // A closed pipe on stdout must not end the test before its load is off.
     std::signal(SIGPIPE, SIG_IGN);
     Watch watch(inv, std::move(bus));
-    TerminationSignals signals;
+    // The second signal still switches the loads off; the third ends at once.
+    TerminationSignals signals(nullptr, 2);
     QObject::connect(&signals, &TerminationSignals::received, &watch, &Watch::stop);
     QObject::connect(&watch, &Watch::finished, &QCoreApplication::exit);
+    // A machine that suspends mid-test stops the polling and the stop rules.
+    const desktop::SleepInhibitor awake(QStringLiteral("eload-cli"),
+                                        QStringLiteral("battery discharge test running"),
+                                        desktop::SleepInhibitor::Hold);
     watch.start();
     return QCoreApplication::exec();
 }
@@ -47,6 +52,7 @@ int runWatch(const Invocation& inv, std::unique_ptr<Bus> bus)
 int runOnLine(const Invocation& inv)
 {
     if (inv.command == Command::Watch) {
+        if (!inv.xlsxFile.isEmpty()) recoverWorkbooks(inv.xlsxFile);
         if (auto refused = Watch::refusedFile(inv)) {
             printError(*refused);
             return kBadUsage;
@@ -65,6 +71,7 @@ int runOnLine(const Invocation& inv)
     case Command::Off: return switchLoad(*bus, inv, false);
     case Command::Clear: return clearData(*bus, inv);
     case Command::Address: return changeAddress(*bus, inv);
+    case Command::Scan: return scanModules(*bus, inv);
     default: return runWatch(inv, std::move(bus));
     }
 }

@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <QtDebug>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -19,14 +20,15 @@ constexpr std::array kSignals{SIGTERM, SIGHUP, SIGINT};
 
 // Shared with the handler, which may touch nothing else.
 int wakeFd = -1;
-volatile std::sig_atomic_t taken = 0; // a close request is under way
+volatile std::sig_atomic_t taken = 0;       // signals delivered so far
+volatile std::sig_atomic_t deliverable = 1; // how many are delivered at all
 
 std::array<struct sigaction, kSignals.size()> previous{};
 
 void onSignal(int signo)
 {
-    if (taken) {
-        if (signo == SIGHUP) return;
+    if (taken > 0 && signo == SIGHUP) return;
+    if (taken >= deliverable) {
         // Blocked while this handler runs; delivered with the default action on return.
         struct sigaction fallback {};
         fallback.sa_handler = SIG_DFL;
@@ -34,7 +36,7 @@ void onSignal(int signo)
         ::raise(signo);
         return;
     }
-    taken = 1;
+    taken = taken + 1;
     const int savedErrno = errno;
     const char byte = char(signo);
     [[maybe_unused]] const ssize_t written = ::write(wakeFd, &byte, 1);
@@ -43,7 +45,7 @@ void onSignal(int signo)
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
+TerminationSignals::TerminationSignals(QObject* parent, int delivered) : QObject(parent)
 {
     Q_ASSERT(wakeFd < 0);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds_) != 0) {
@@ -57,6 +59,7 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
     connect(notifier_.get(), &QSocketNotifier::activated, this, &TerminationSignals::readWaiting);
     wakeFd = fds_[1];
     taken = 0;
+    deliverable = std::max(1, delivered);
     catchSignals();
 }
 
@@ -90,11 +93,10 @@ void TerminationSignals::restoreSignals()
 
 void TerminationSignals::readWaiting()
 {
-    // Only the first signal writes; one byte is all there is.
+    // Only the delivered signals write, a byte each.
     char byte = 0;
-    if (::read(fds_[0], &byte, 1) != 1) return;
-    notifier_->setEnabled(false);
-    Q_EMIT received(int(byte));
+    while (::read(fds_[0], &byte, 1) == 1)
+        Q_EMIT received(int(byte));
 }
 
 } // namespace eload

@@ -3,6 +3,7 @@
 #include "core/Texts.h"
 #include "serial/LineSettings.h"
 #include "serial/OpenFailure.h"
+#include "serial/PortLock.h"
 
 namespace eload {
 
@@ -11,6 +12,12 @@ namespace {
 std::optional<SerialError> noDevice(int port)
 {
     return SerialError{SerialError::kNoSuchPort, texts::kNoDeviceForPort.arg(port), {}};
+}
+
+// Who holds the device, where that can be found; else `fallback`.
+QString busyCause(const std::optional<PortHolder>& holder, const QString& fallback)
+{
+    return holder ? QStringLiteral("held by %1").arg(holder->text()) : fallback;
 }
 
 bool isLineFailure(QSerialPort::SerialPortError error)
@@ -27,11 +34,23 @@ QtSerialDevice::QtSerialDevice(PortMap map, QObject* parent) : QObject(parent), 
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialDevice::onErrorOccurred);
 }
 
+// QSerialPort takes the lock file; the flock on the device keeps out a
+// program that holds it under another name, or as root.
 std::optional<SerialError> QtSerialDevice::tryOpen(QSerialPort& port, const QString& path)
 {
     port.setPortName(path);
-    if (port.open(QIODevice::ReadWrite)) return std::nullopt;
-    return openFailure(port.error(), port.errorString(), path, accessDenied(path));
+    if (!port.open(QIODevice::ReadWrite)) {
+        SerialError e = openFailure(port.error(), port.errorString(), path, accessDenied(path));
+        if (e.number == SerialError::kPortInUse) e.cause = busyCause(findHolder(path), e.cause);
+        return e;
+    }
+    if (std::optional<PortBusy> busy = lockDevice(int(port.handle()), path)) {
+        port.close();
+        return SerialError{SerialError::kPortInUse,
+                           busyCause(busy->holder, QStringLiteral("locked by another program")),
+                           {}};
+    }
+    return std::nullopt;
 }
 
 std::optional<SerialError> QtSerialDevice::probe(int port)

@@ -1,10 +1,12 @@
 #include "serial/OpenFailure.h"
+#include "serial/PortLock.h"
 #include "serial/QtSerialDevice.h"
 #include "serial/SerialLink.h"
 #include "sim/Pty.h"
 #include "support/Rig.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -191,6 +193,68 @@ private Q_SLOTS:
         if (!hungUp) QSKIP("hanging up a tty needs CAP_SYS_ADMIN");
         QTRY_COMPARE_WITH_TIMEOUT(l.failures, 2, 2000);
         QCOMPARE(l.lost.cause, texts::kLineHungUp);
+    }
+
+    // The lock file is QSerialPort's own, by name and folder: while a
+    // QSerialPort holds a device, the file we would take for its path exists.
+    void lockFileName_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("under /dev") << "/dev/ttyUSB0"
+                                    << "LCK..ttyUSB0";
+        QTest::newRow("a pty") << "/dev/pts/3"
+                               << "LCK..pts_3";
+        QTest::newRow("elsewhere") << "/tmp/lab/bus"
+                                   << "LCK.._tmp_lab_bus";
+    }
+    void lockFileName()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, name);
+        QCOMPARE(QFileInfo(serialLockFilePath(path)).fileName(), name);
+
+        sim::Pty pty;
+        QVERIFY(!pty.open({}));
+        QSerialPort port(pathOf(pty));
+        const QString lock = serialLockFilePath(pathOf(pty));
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        QVERIFY(QFile::exists(lock));
+        port.close();
+        QVERIFY(!QFile::exists(lock));
+    }
+
+    // flock on the device holds between any two openers, root included, and
+    // names the holder; QtSerialDevice reports such a device as busy (8005).
+    void deviceLock()
+    {
+        sim::Pty pty;
+        QVERIFY(!pty.open({}));
+        const QString path = pathOf(pty);
+        const int first = ::open(qPrintable(path), O_RDWR | O_NOCTTY);
+        const int second = ::open(qPrintable(path), O_RDWR | O_NOCTTY);
+        QVERIFY(first >= 0 && second >= 0);
+        QVERIFY(!lockDevice(first, path));
+        const std::optional<PortBusy> busy = lockDevice(second, path);
+        QVERIFY(busy && busy->holder);
+        QCOMPARE(busy->holder->pid, QCoreApplication::applicationPid());
+        QCOMPARE(busy->holder->program, QStringLiteral("test_serial"));
+
+        PortMap map;
+        map.set(1, path);
+        QtSerialDevice dev(map);
+        for (const std::optional<SerialError>& e : {dev.probe(1), dev.open(1, kLine)}) {
+            QVERIFY(e && e->number == SerialError::kPortInUse);
+            QVERIFY2(
+                e->cause.contains(
+                    QStringLiteral("test_serial (pid %1)").arg(QCoreApplication::applicationPid())),
+                qPrintable(e->cause));
+        }
+        ::close(first);
+        QVERIFY(!lockDevice(second, path));
+        ::close(second);
+        QVERIFY(!dev.open(1, kLine));
+        dev.close();
     }
 };
 

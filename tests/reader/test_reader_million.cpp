@@ -47,10 +47,12 @@ private Q_SLOTS:
         QVERIFY2(last.startsWith("2026-03-16T13:46:39.000"), qPrintable(last));
         QVERIFY2(last.endsWith(",11.61,2.00,24.00,555.555,6666.660,65526,35,0,1,999999"),
                  qPrintable(last));
+#ifndef __SANITIZE_ADDRESS__ // its quarantine and shadow memory are not the reader's
         const double grownKb = o["hwm_kb_after"].toDouble() - o["hwm_kb_before"].toDouble();
         const double keptKb = o["kept_bytes"].toDouble() / 1024;
         QVERIFY2(grownKb < 2 * keptKb,
                  qPrintable(QStringLiteral("%1 kB for %2 kB kept").arg(grownKb).arg(keptKb)));
+#endif
     }
 };
 

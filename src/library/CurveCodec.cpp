@@ -9,6 +9,9 @@ namespace eload::library {
 namespace {
 
 constexpr std::uint8_t kFormat = 1;
+// The block's first byte: the column stream as it is, or zlib-packed.
+constexpr char kPlain = 'P';
+constexpr char kPacked = 'Z';
 // Far above a chunk's size (a block holds a few thousand samples): a corrupt
 // count or length is refused before anything is allocated for it.
 constexpr std::uint64_t kMaxSamples = 1u << 22;
@@ -169,19 +172,36 @@ QByteArray encodeSamples(std::span<const Sample> samples, int level)
     putIntegerColumn(out, samples, [](const Sample& s) { return s.protection; });
     putIntegerColumn(out, samples, [](const Sample& s) { return s.loadOn ? 1 : 0; });
     putIntegerColumn(out, samples, [](const Sample& s) { return s.dischargeSeconds; });
-    return qCompress(out.bytes(), level);
+    if (level == 0) return kPlain + out.bytes();
+    return kPacked + qCompress(out.bytes(), level);
 }
+
+namespace {
+
+// The column stream of a block.
+std::optional<QByteArray> unpacked(QByteArrayView bytes)
+{
+    if (bytes.isEmpty()) return std::nullopt;
+    if (bytes.front() == kPlain) return bytes.sliced(1).toByteArray();
+    if (bytes.front() != kPacked || bytes.size() < 5) return std::nullopt;
+    // qCompress's own header: the size it will allocate, checked first.
+    const std::uint32_t declared =
+        std::uint32_t(std::uint8_t(bytes[1])) << 24 | std::uint32_t(std::uint8_t(bytes[2])) << 16 |
+        std::uint32_t(std::uint8_t(bytes[3])) << 8 | std::uint32_t(std::uint8_t(bytes[4]));
+    if (declared > kMaxPlainBytes) return std::nullopt;
+    QByteArray plain =
+        qUncompress(reinterpret_cast<const uchar*>(bytes.data() + 1), bytes.size() - 1);
+    if (plain.isEmpty()) return std::nullopt;
+    return plain;
+}
+
+} // namespace
 
 std::optional<Failure> decodeSamples(QByteArrayView bytes, std::vector<Sample>& out)
 {
-    if (bytes.size() < 4) return corrupt(QStringLiteral("too short"));
-    const std::uint32_t declared =
-        std::uint32_t(std::uint8_t(bytes[0])) << 24 | std::uint32_t(std::uint8_t(bytes[1])) << 16 |
-        std::uint32_t(std::uint8_t(bytes[2])) << 8 | std::uint32_t(std::uint8_t(bytes[3]));
-    if (declared > kMaxPlainBytes) return corrupt(QStringLiteral("size"));
-    const QByteArray plain =
-        qUncompress(reinterpret_cast<const uchar*>(bytes.data()), bytes.size());
-    if (plain.isEmpty()) return corrupt(QStringLiteral("compression"));
+    const std::optional<QByteArray> stream = unpacked(bytes);
+    if (!stream) return corrupt(QStringLiteral("packing"));
+    const QByteArray& plain = *stream;
     In in(plain);
     if (in.byte() != kFormat) return corrupt(QStringLiteral("unknown format"));
     const std::uint64_t count = in.unsignedVarint();

@@ -18,7 +18,8 @@ namespace eload::library {
 
 using discharge::Sample;
 
-// `level`: zlib's, 1 (fast) to 9 (small); -1 its default.
+// `level`: zlib's, 1 (fast) to 9 (small); -1 its default; 0 not packed at
+// all (a live chunk of a few samples, merged into a packed block later).
 QByteArray encodeSamples(std::span<const Sample> samples, int level = -1);
 // Appends the samples of `bytes` to `out`; on a failure `out` is left as it was.
 std::optional<Failure> decodeSamples(QByteArrayView bytes, std::vector<Sample>& out);

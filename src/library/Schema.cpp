@@ -68,8 +68,8 @@ const QList<QStringList> kSteps = {
         QStringLiteral("ALTER TABLE tests ADD COLUMN updated_ms {BIGINT} NOT NULL DEFAULT 0"),
         QStringLiteral("UPDATE tests SET updated_ms = end_ms"),
         QStringLiteral("CREATE INDEX tests_start ON tests (start_ms)"),
-        QStringLiteral("CREATE INDEX tests_cell ON tests (cell_name)"),
-        QStringLiteral("CREATE INDEX tests_type_grade ON tests (cell_type, grade)"),
+        QStringLiteral("CREATE INDEX tests_cell ON tests (LOWER(cell_name))"),
+        QStringLiteral("CREATE INDEX tests_type_grade ON tests (LOWER(cell_type), grade)"),
     },
 };
 

@@ -12,7 +12,7 @@
 //    compact blocks, keyed by the test and the index of its first sample).
 // 2: tests.updated_ms (when a test was last written, so that a test whose
 //    writer crashed is told from one still running) and indexes for the
-//    list's filters (start, cell, type and grade).
+//    list's filters (start; cell, type and grade in any case).
 
 #include "library/Sql.h"
 

@@ -43,6 +43,7 @@ Store::Store(DatabaseLocation location, Dialect dialect, QString connection)
 
 Store::~Store()
 {
+    statements_.clear();
     db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(connection_);
@@ -85,6 +86,42 @@ std::optional<Failure> Store::connect()
     for (const QString& setting : settings)
         if (auto f = exec(db_, setting)) return f;
     return std::nullopt;
+}
+
+Result<QSqlQuery*> Store::cached(const QString& sql, const QVariantList& values)
+{
+    auto it = statements_.find(sql);
+    if (it == statements_.end()) {
+        QSqlQuery q(db_);
+        q.setForwardOnly(true);
+        if (!q.prepare(sql)) return named(sqlFailure(sql.simplified().left(60), q.lastError()));
+        it = statements_.insert(sql, q);
+    }
+    QSqlQuery& q = *it;
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values[i]);
+    if (!q.exec()) return named(sqlFailure(sql.simplified().left(60), q.lastError()));
+    return &q;
+}
+
+std::optional<Failure> Store::change(const QString& sql, const QVariantList& values)
+{
+    auto q = cached(sql, values);
+    if (auto* f = failureOf(q)) return *f;
+    std::get<QSqlQuery*>(q)->finish();
+    return std::nullopt;
+}
+
+// The first column of the first row; a null value for no row. The statement
+// is reset at once, so that no half-read query holds SQLite's read snapshot.
+Result<QVariant> Store::scalar(const QString& sql, const QVariantList& values)
+{
+    auto q = cached(sql, values);
+    if (auto* f = failureOf(q)) return *f;
+    QSqlQuery* query = std::get<QSqlQuery*>(q);
+    const QVariant v = query->next() ? query->value(0) : QVariant();
+    query->finish();
+    return v;
 }
 
 Failure Store::named(const Failure& f) const

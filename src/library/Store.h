@@ -16,6 +16,7 @@
 
 #include "discharge/Sample.h"
 
+#include <QHash>
 #include <QStringList>
 #include <memory>
 #include <span>
@@ -88,6 +89,13 @@ public:
 private:
     Store(DatabaseLocation location, Dialect dialect, QString connection);
     std::optional<Failure> connect();
+    // Statements a writer runs every second, prepared once per connection
+    // (on PostgreSQL a prepare is a round trip to the server).
+    Result<QSqlQuery*> cached(const QString& sql, const QVariantList& values);
+    std::optional<Failure> change(const QString& sql, const QVariantList& values);
+    Result<QVariant> scalar(const QString& sql, const QVariantList& values);
+    std::optional<Failure> insertChunks(qint64 id, qint64 first, std::span<const Sample> samples,
+                                        int level);
     // `f` with the database named and no password in it.
     Failure named(const Failure& f) const;
     template <typename T> Result<T> named(Result<T> r) const
@@ -105,6 +113,7 @@ private:
     Dialect dialect_;
     QString connection_;
     QSqlDatabase db_;
+    QHash<QString, QSqlQuery> statements_;
 };
 
 } // namespace eload::library

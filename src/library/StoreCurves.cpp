@@ -9,8 +9,12 @@ namespace eload::library {
 
 namespace {
 
-// Live chunks are written every second: fast. Blocks stay for years: small.
-constexpr int kChunkLevel = 6;
+// A live chunk of a few samples is written every second and merged soon:
+// not worth zlib's setting up. Blocks stay for years: small. A block still
+// filling is packed in between.
+constexpr int kChunkLevel = 0;
+constexpr std::size_t kSmallChunk = 64;
+constexpr int kPartialLevel = 6;
 constexpr int kBlockLevel = 9;
 
 struct StoredChunk {
@@ -48,24 +52,7 @@ std::vector<std::pair<std::size_t, std::size_t>> runsOf(const std::vector<Stored
     return runs;
 }
 
-std::optional<Failure> insertChunks(QSqlDatabase& db, qint64 id, qint64 first,
-                                    std::span<const Sample> samples, int level)
-{
-    for (std::size_t at = 0; at < samples.size(); at += kBlockSamples) {
-        const auto part =
-            samples.subspan(at, std::min<std::size_t>(kBlockSamples, samples.size() - at));
-        if (auto f =
-                exec(db,
-                     QStringLiteral("INSERT INTO curve_chunks (test_id, first_index, samples,"
-                                    " data) VALUES (?, ?, ?, ?)"),
-                     {id, first + qint64(at), int(part.size()),
-                      encodeSamples(part, part.size() == kBlockSamples ? kBlockLevel : level)}))
-            return f;
-    }
-    return std::nullopt;
-}
-
-std::optional<Failure> mergeRun(QSqlDatabase& db, qint64 id, std::span<const StoredChunk> run)
+Result<std::vector<Sample>> samplesOf(qint64 id, std::span<const StoredChunk> run)
 {
     std::vector<Sample> samples;
     for (const StoredChunk& c : run)
@@ -74,25 +61,34 @@ std::optional<Failure> mergeRun(QSqlDatabase& db, qint64 id, std::span<const Sto
                                .arg(id)
                                .arg(c.first)
                                .arg(f->message)};
-    if (auto f = exec(db,
-                      QStringLiteral("DELETE FROM curve_chunks WHERE test_id = ?"
-                                     " AND first_index >= ? AND first_index < ? AND samples < ?"),
-                      {id, run.front().first, run.back().end(), kBlockSamples}))
-        return f;
-    return insertChunks(db, id, run.front().first, samples, kBlockLevel);
+    return samples;
 }
 
 } // namespace
 
 Result<qint64> Store::storedSamples(qint64 id)
 {
-    auto q = run(db_,
-                 QStringLiteral("SELECT COALESCE(MAX(first_index + samples), 0) FROM curve_chunks"
-                                " WHERE test_id = ?"),
-                 {id});
-    if (auto* f = failureOf(q)) return named(*f);
-    QSqlQuery& query = std::get<QSqlQuery>(q);
-    return query.next() ? query.value(0).toLongLong() : 0;
+    auto end = scalar(QStringLiteral("SELECT COALESCE(MAX(first_index + samples), 0)"
+                                     " FROM curve_chunks WHERE test_id = ?"),
+                      {id});
+    if (auto* f = failureOf(end)) return *f;
+    return std::get<QVariant>(end).toLongLong();
+}
+
+std::optional<Failure> Store::insertChunks(qint64 id, qint64 first, std::span<const Sample> samples,
+                                           int level)
+{
+    for (std::size_t at = 0; at < samples.size(); at += kBlockSamples) {
+        const auto part =
+            samples.subspan(at, std::min<std::size_t>(kBlockSamples, samples.size() - at));
+        if (auto f =
+                change(QStringLiteral("INSERT INTO curve_chunks (test_id, first_index,"
+                                      " samples, data) VALUES (?, ?, ?, ?)"),
+                       {id, first + qint64(at), int(part.size()),
+                        encodeSamples(part, part.size() == kBlockSamples ? kBlockLevel : level)}))
+            return f;
+    }
+    return std::nullopt;
 }
 
 Result<qint64> Store::appendSamples(qint64 id, qint64 firstIndex, std::span<const Sample> samples)
@@ -103,7 +99,8 @@ Result<qint64> Store::appendSamples(qint64 id, qint64 firstIndex, std::span<cons
     const qint64 known = std::clamp<qint64>(end - firstIndex, 0, qint64(samples.size()));
     const auto fresh = samples.subspan(std::size_t(known));
     if (fresh.empty()) return end;
-    if (auto f = insertChunks(db_, id, firstIndex + known, fresh, kChunkLevel)) return named(*f);
+    const int level = fresh.size() < kSmallChunk ? kChunkLevel : kPartialLevel;
+    if (auto f = insertChunks(id, firstIndex + known, fresh, level)) return *f;
     return firstIndex + qint64(samples.size());
 }
 
@@ -118,9 +115,22 @@ Result<int> Store::compactCurve(qint64 id)
     const auto& all = std::get<std::vector<StoredChunk>>(chunks);
     int merged = 0;
     for (const auto& [begin, end] : runsOf(all)) {
-        if (auto f = mergeRun(db_, id, std::span(all).subspan(begin, end - begin))) {
+        const auto run = std::span(all).subspan(begin, end - begin);
+        auto samples = samplesOf(id, run);
+        std::optional<Failure> f =
+            failureOf(samples) ? std::optional(named(*failureOf(samples))) : std::nullopt;
+        if (!f)
+            f = named(exec(
+                db_,
+                QStringLiteral("DELETE FROM curve_chunks WHERE test_id = ? AND first_index >= ?"
+                               " AND first_index < ? AND samples < ?"),
+                {id, run.front().first, run.back().end(), kBlockSamples}));
+        if (!f)
+            f = insertChunks(id, run.front().first, std::get<std::vector<Sample>>(samples),
+                             kPartialLevel);
+        if (f) {
             rollback();
-            return named(*f);
+            return *f;
         }
         merged += int(end - begin);
     }

@@ -114,6 +114,8 @@ Result<std::vector<TestRecord>> recordsOf(Result<QSqlQuery> q)
     return records;
 }
 
+bool isGlob(const QString& text) { return text.contains(u'*') || text.contains(u'?'); }
+
 // A glob ('*', '?') as a LIKE pattern with '\' as its escape.
 QString likePattern(const QString& glob)
 {
@@ -143,7 +145,10 @@ struct Where {
 Where whereOf(const TestFilter& f)
 {
     Where w;
-    if (!f.cell.isEmpty()) {
+    if (!f.cell.isEmpty() && !isGlob(f.cell)) {
+        w.clauses << QStringLiteral("LOWER(cell_name) = LOWER(?)"); // by the index
+        w.values << f.cell;
+    } else if (!f.cell.isEmpty()) {
         w.clauses << QStringLiteral("LOWER(cell_name) LIKE LOWER(?) ESCAPE '\\'");
         w.values << likePattern(f.cell);
     }
@@ -198,21 +203,19 @@ Result<qint64> Store::ensureTest(const TestHeader& h, const std::optional<Source
         source ? QVariant(QString::fromLatin1(source->sha256.toHex())) : QVariant(),
         source ? QVariant(source->index) : QVariant(),
     };
-    if (auto f = exec(
-            db_,
+    if (auto f = change(
             QStringLiteral("INSERT INTO tests (uuid, cell_name, cell_type, rated_ah, station, port,"
                            " address, preset_current_a, preset_cutoff_v, preset_power_w, start_ms,"
                            " end_ms, updated_ms, source_file, source_sha256, source_index)"
                            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
                            " ON CONFLICT (uuid) DO NOTHING"),
             values))
-        return named(*f);
-    auto q = run(db_, QStringLiteral("SELECT id FROM tests WHERE uuid = ?"), {uuidText(h.uuid)});
-    if (auto* f = failureOf(q)) return named(*f);
-    QSqlQuery& query = std::get<QSqlQuery>(q);
-    if (!query.next())
+        return *f;
+    auto id = scalar(QStringLiteral("SELECT id FROM tests WHERE uuid = ?"), {uuidText(h.uuid)});
+    if (auto* f = failureOf(id)) return *f;
+    if (std::get<QVariant>(id).isNull())
         return named(Failure{QStringLiteral("test %1 vanished").arg(h.uuid.toString())});
-    return query.value(0).toLongLong();
+    return std::get<QVariant>(id).toLongLong();
 }
 
 std::optional<Failure> Store::storeFigures(qint64 id, const Summary& s, bool finished,
@@ -249,31 +252,29 @@ std::optional<Failure> Store::storeFigures(qint64 id, const Summary& s, bool fin
                                  nowMsecs,
                                  id,
                                  s.samples};
-    return named(
-        exec(db_,
-             QStringLiteral(
-                 "UPDATE tests SET start_ms = CASE WHEN ? THEN ? ELSE start_ms END,"
-                 " end_ms = CASE WHEN ? THEN ? ELSE end_ms END,"
-                 " start_monotonic_ms = ?, end_monotonic_ms = ?, finished = ?, end_reason = ?,"
-                 " duration_s = ?, capacity_ah = ?, energy_wh = ?, base_capacity_ah = ?,"
-                 " base_energy_wh = ?, base_s = ?, average_voltage_v = ?, lowest_voltage_v = ?,"
-                 " average_current_a = ?, average_power_w = ?, highest_temperature_c = ?,"
-                 " resistance_mohm = ?, counts_disagree = ?, gaps = ?, gap_s = ?, missed_polls = ?,"
-                 " samples = ?, load_on_samples = ?, soh = ?, updated_ms = ?"
-                 " WHERE id = ? AND finished = 0 AND samples <= ?"),
-             values));
+    return change(
+        QStringLiteral(
+            "UPDATE tests SET start_ms = CASE WHEN ? THEN ? ELSE start_ms END,"
+            " end_ms = CASE WHEN ? THEN ? ELSE end_ms END,"
+            " start_monotonic_ms = ?, end_monotonic_ms = ?, finished = ?, end_reason = ?,"
+            " duration_s = ?, capacity_ah = ?, energy_wh = ?, base_capacity_ah = ?,"
+            " base_energy_wh = ?, base_s = ?, average_voltage_v = ?, lowest_voltage_v = ?,"
+            " average_current_a = ?, average_power_w = ?, highest_temperature_c = ?,"
+            " resistance_mohm = ?, counts_disagree = ?, gaps = ?, gap_s = ?, missed_polls = ?,"
+            " samples = ?, load_on_samples = ?, soh = ?, updated_ms = ?"
+            " WHERE id = ? AND finished = 0 AND samples <= ?"),
+        values);
 }
 
 std::optional<Failure> Store::touch(qint64 id, qint64 nowMsecs)
 {
-    return named(
-        exec(db_, QStringLiteral("UPDATE tests SET updated_ms = ? WHERE id = ?"), {nowMsecs, id}));
+    return change(QStringLiteral("UPDATE tests SET updated_ms = ? WHERE id = ?"), {nowMsecs, id});
 }
 
 std::optional<Failure> Store::storeGrade(qint64 id, const QString& grade)
 {
-    return named(exec(db_, QStringLiteral("UPDATE tests SET grade = ? WHERE id = ?"),
-                      {grade.isEmpty() ? QVariant() : QVariant(grade), id}));
+    return change(QStringLiteral("UPDATE tests SET grade = ? WHERE id = ?"),
+                  {grade.isEmpty() ? QVariant() : QVariant(grade), id});
 }
 
 Result<std::vector<TestRecord>> Store::list(const TestFilter& filter)

@@ -88,7 +88,7 @@ private Q_SLOTS:
     void roundTrip()
     {
         QFETCH(std::vector<Sample>, samples);
-        for (int level : {1, 6, 9}) {
+        for (int level : {0, 1, 6, 9}) {
             std::vector<Sample> back{plain(99)}; // decoding appends
             QVERIFY(!library::decodeSamples(library::encodeSamples(samples, level), back));
             back.erase(back.begin());
@@ -101,17 +101,21 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         const QByteArray good = library::encodeSamples(
             testing::syntheticDischarge({200, 1, 1'772'719'200'000, 500, true}));
+        const auto packed = [](const QByteArray& plain) { return 'Z' + qCompress(plain); };
         QTest::newRow("empty") << QByteArray();
+        QTest::newRow("unknown packing") << QByteArray("X\x01\x00", 3);
         QTest::newRow("cut short") << good.left(good.size() / 2);
-        QTest::newRow("no zlib") << QByteArray("\x00\x00\x01\x00garbage-garbage", 19);
-        QTest::newRow("declares 4 GiB") << QByteArray("\xff\xff\xff\xff\x78\x9c\x03\x00", 8);
+        QTest::newRow("no zlib") << QByteArray("Z\x00\x00\x01\x00garbage-garbage", 20);
+        QTest::newRow("declares 4 GiB") << QByteArray("Z\xff\xff\xff\xff\x78\x9c\x03\x00", 9);
         QByteArray flipped = good;
         flipped[flipped.size() - 3] = char(flipped[flipped.size() - 3] ^ 0x55);
         QTest::newRow("a flipped byte") << flipped;
-        // Valid zlib around values that end too early or run on.
-        QTest::newRow("values cut off") << qCompress(QByteArray("\x01\x05\x02\x02", 4));
-        QTest::newRow("unknown format") << qCompress(QByteArray("\x09\x00", 2));
-        QTest::newRow("count beyond the data") << qCompress(QByteArray("\x01\xff\xff\xff\x0f", 5));
+        // Whole blocks around values that end too early or run on.
+        QTest::newRow("values cut off") << packed(QByteArray("\x01\x05\x02\x02", 4));
+        QTest::newRow("values cut off, not packed") << QByteArray("P\x01\x05\x02\x02", 5);
+        QTest::newRow("values run on") << QByteArray("P\x01\x00\x00\x00\x00\x00\x00\x00", 9);
+        QTest::newRow("unknown format") << packed(QByteArray("\x09\x00", 2));
+        QTest::newRow("count beyond the data") << packed(QByteArray("\x01\xff\xff\xff\x0f", 5));
     }
     void damagedBlocks()
     {

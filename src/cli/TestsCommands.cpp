@@ -128,7 +128,9 @@ std::optional<library::Failure> removeOne(Store& store, const TestRecord& r)
 
 int listTests(Store& store, const TestsInvocation& inv)
 {
-    auto records = store.list(inv.filter);
+    const bool table = inv.output == TestsOutput::People;
+    auto records =
+        store.list(inv.filter, table ? library::ListDetail::Table : library::ListDetail::Full);
     if (auto* f = library::failureOf(records)) return failed(*f);
     printRecords(std::get<std::vector<TestRecord>>(records), inv.output);
     return kDone;

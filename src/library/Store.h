@@ -36,6 +36,11 @@ struct TestFilter {
     QList<qint64> ids; // only these
 };
 
+// How much of each record a list reads: what a table of tests shows (id,
+// UUID, cell, type, start and end, state, end, capacity, resistance, flags,
+// replies, state of health, grade), or all of it.
+enum class ListDetail { Table, Full };
+
 class Store {
 public:
     // Connects and brings the schema up to `schemaTarget`. A SQLite file and
@@ -64,7 +69,8 @@ public:
                                         std::optional<double> soh, qint64 nowMsecs);
     std::optional<Failure> touch(qint64 id, qint64 nowMsecs);
     std::optional<Failure> storeGrade(qint64 id, const QString& grade); // empty: none
-    Result<std::vector<TestRecord>> list(const TestFilter& filter);
+    Result<std::vector<TestRecord>> list(const TestFilter& filter,
+                                         ListDetail detail = ListDetail::Full);
     // By the key ("12") or the UUID; nothing when there is no such test.
     Result<std::optional<TestRecord>> find(const QString& idOrUuid);
     Result<std::optional<TestRecord>> byId(qint64 id);

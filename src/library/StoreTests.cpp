@@ -11,16 +11,6 @@ namespace {
 using discharge::EndReason;
 using discharge::Summary;
 
-// The columns a record is read from, in the order recordOf takes them.
-const QString kRecordColumns = QStringLiteral(
-    "id, uuid, cell_name, cell_type, rated_ah, station, port, address, preset_current_a,"
-    " preset_cutoff_v, preset_power_w, start_ms, end_ms, start_monotonic_ms, end_monotonic_ms,"
-    " finished, end_reason, duration_s, capacity_ah, energy_wh, base_capacity_ah,"
-    " base_energy_wh, base_s, average_voltage_v, lowest_voltage_v, average_current_a,"
-    " average_power_w, highest_temperature_c, resistance_mohm, counts_disagree, gaps, gap_s,"
-    " missed_polls, samples, load_on_samples, soh, grade, source_file, source_sha256,"
-    " source_index, updated_ms");
-
 // A null QString binds as NULL; the text columns hold "" instead.
 QVariant text(const QString& v) { return v.isNull() ? QVariant(QStringLiteral("")) : QVariant(v); }
 
@@ -41,76 +31,129 @@ EndReason endReasonOfKey(const QString& key)
     return EndReason::None;
 }
 
-// Reads the columns of kRecordColumns in order.
-class Columns {
-public:
-    explicit Columns(const QSqlQuery& q) : q_(q) {}
-    QVariant next() { return q_.value(at_++); }
-
-private:
-    const QSqlQuery& q_;
-    int at_ = 0;
+// One column of a record and where its value goes. `table`: what a list's
+// table shows (ListDetail::Table reads only these).
+struct Column {
+    const char* name;
+    bool table;
+    void (*set)(TestRecord& r, const QVariant& v);
 };
 
-TestRecord recordOf(const QSqlQuery& q)
+const Column kColumns[] = {
+    {"id", true, [](TestRecord& r, const QVariant& v) { r.id = v.toLongLong(); }},
+    {"uuid", true,
+     [](TestRecord& r, const QVariant& v) { r.header.uuid = QUuid::fromString(v.toString()); }},
+    {"cell_name", true,
+     [](TestRecord& r, const QVariant& v) { r.header.cell.name = v.toString(); }},
+    {"cell_type", true,
+     [](TestRecord& r, const QVariant& v) { r.header.cell.type = v.toString(); }},
+    {"rated_ah", false,
+     [](TestRecord& r, const QVariant& v) { r.header.cell.ratedAh = optionalDouble(v); }},
+    {"station", false, [](TestRecord& r, const QVariant& v) { r.header.station = v.toString(); }},
+    {"port", false, [](TestRecord& r, const QVariant& v) { r.header.port = v.toString(); }},
+    {"address", false,
+     [](TestRecord& r, const QVariant& v) {
+         if (!v.isNull()) r.header.address = v.toInt();
+     }},
+    {"preset_current_a", false,
+     [](TestRecord& r, const QVariant& v) { r.header.presets.currentA = optionalDouble(v); }},
+    {"preset_cutoff_v", false,
+     [](TestRecord& r, const QVariant& v) { r.header.presets.cutoffV = optionalDouble(v); }},
+    {"preset_power_w", false,
+     [](TestRecord& r, const QVariant& v) { r.header.presets.powerW = optionalDouble(v); }},
+    {"start_ms", true,
+     [](TestRecord& r, const QVariant& v) {
+         r.header.startMsecs = r.summary.startMsecs = v.toLongLong();
+     }},
+    {"end_ms", true, [](TestRecord& r, const QVariant& v) { r.summary.endMsecs = v.toLongLong(); }},
+    {"start_monotonic_ms", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.startMonotonicMsecs = v.toLongLong(); }},
+    {"end_monotonic_ms", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.endMonotonicMsecs = v.toLongLong(); }},
+    {"finished", true, [](TestRecord& r, const QVariant& v) { r.finished = v.toInt() != 0; }},
+    {"end_reason", true,
+     [](TestRecord& r, const QVariant& v) { r.summary.end = endReasonOfKey(v.toString()); }},
+    {"duration_s", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.durationSeconds = v.toDouble(); }},
+    {"capacity_ah", true,
+     [](TestRecord& r, const QVariant& v) { r.summary.capacityAh = v.toDouble(); }},
+    {"energy_wh", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.energyWh = v.toDouble(); }},
+    {"base_capacity_ah", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.baseCapacityAh = v.toDouble(); }},
+    {"base_energy_wh", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.baseEnergyWh = v.toDouble(); }},
+    {"base_s", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.baseSeconds = v.toDouble(); }},
+    {"average_voltage_v", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.averageVoltage = v.toDouble(); }},
+    {"lowest_voltage_v", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.lowestVoltage = v.toDouble(); }},
+    {"average_current_a", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.averageCurrent = v.toDouble(); }},
+    {"average_power_w", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.averagePower = v.toDouble(); }},
+    {"highest_temperature_c", false,
+     [](TestRecord& r, const QVariant& v) {
+         r.summary.highestTemperatureC = std::uint16_t(v.toInt());
+     }},
+    {"resistance_mohm", true,
+     [](TestRecord& r, const QVariant& v) {
+         r.summary.resistanceMilliohm = std::uint16_t(v.toInt());
+     }},
+    {"counts_disagree", true,
+     [](TestRecord& r, const QVariant& v) { r.summary.countsDisagree = v.toInt() != 0; }},
+    {"gaps", true, [](TestRecord& r, const QVariant& v) { r.summary.gaps = v.toInt(); }},
+    {"gap_s", false, [](TestRecord& r, const QVariant& v) { r.summary.gapSeconds = v.toDouble(); }},
+    {"missed_polls", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.missedPolls = v.toInt(); }},
+    {"samples", true, [](TestRecord& r, const QVariant& v) { r.summary.samples = v.toInt(); }},
+    {"load_on_samples", false,
+     [](TestRecord& r, const QVariant& v) { r.summary.loadOnSamples = v.toInt(); }},
+    {"soh", true, [](TestRecord& r, const QVariant& v) { r.stateOfHealth = optionalDouble(v); }},
+    {"grade", true, [](TestRecord& r, const QVariant& v) { r.grade = v.toString(); }},
+    // The source's hash first: a test without one was not imported.
+    {"source_sha256", false,
+     [](TestRecord& r, const QVariant& v) {
+         if (!v.isNull()) r.source = Source{{}, QByteArray::fromHex(v.toString().toLatin1()), 0};
+     }},
+    {"source_file", false,
+     [](TestRecord& r, const QVariant& v) {
+         if (r.source) r.source->file = v.toString();
+     }},
+    {"source_index", false,
+     [](TestRecord& r, const QVariant& v) {
+         if (r.source) r.source->index = v.toInt();
+     }},
+    {"updated_ms", true, [](TestRecord& r, const QVariant& v) { r.updatedMsecs = v.toLongLong(); }},
+};
+
+bool wanted(const Column& c, ListDetail detail) { return detail == ListDetail::Full || c.table; }
+
+QString columnsOf(ListDetail detail)
 {
-    Columns c(q);
+    QStringList names;
+    for (const Column& c : kColumns)
+        if (wanted(c, detail)) names << QLatin1String(c.name);
+    return names.join(QStringLiteral(", "));
+}
+
+TestRecord recordOf(const QSqlQuery& q, ListDetail detail)
+{
     TestRecord r;
-    TestHeader& h = r.header;
-    Summary& s = r.summary;
-    r.id = c.next().toLongLong();
-    h.uuid = QUuid::fromString(c.next().toString());
-    h.cell.name = c.next().toString();
-    h.cell.type = c.next().toString();
-    h.cell.ratedAh = optionalDouble(c.next());
-    h.station = c.next().toString();
-    h.port = c.next().toString();
-    const QVariant address = c.next();
-    if (!address.isNull()) h.address = address.toInt();
-    h.presets.currentA = optionalDouble(c.next());
-    h.presets.cutoffV = optionalDouble(c.next());
-    h.presets.powerW = optionalDouble(c.next());
-    h.startMsecs = s.startMsecs = c.next().toLongLong();
-    s.endMsecs = c.next().toLongLong();
-    s.startMonotonicMsecs = c.next().toLongLong();
-    s.endMonotonicMsecs = c.next().toLongLong();
-    r.finished = c.next().toInt() != 0;
-    s.end = endReasonOfKey(c.next().toString());
-    s.durationSeconds = c.next().toDouble();
-    s.capacityAh = c.next().toDouble();
-    s.energyWh = c.next().toDouble();
-    s.baseCapacityAh = c.next().toDouble();
-    s.baseEnergyWh = c.next().toDouble();
-    s.baseSeconds = c.next().toDouble();
-    s.averageVoltage = c.next().toDouble();
-    s.lowestVoltage = c.next().toDouble();
-    s.averageCurrent = c.next().toDouble();
-    s.averagePower = c.next().toDouble();
-    s.highestTemperatureC = std::uint16_t(c.next().toInt());
-    s.resistanceMilliohm = std::uint16_t(c.next().toInt());
-    s.countsDisagree = c.next().toInt() != 0;
-    s.gaps = c.next().toInt();
-    s.gapSeconds = c.next().toDouble();
-    s.missedPolls = c.next().toInt();
-    s.samples = c.next().toInt();
-    s.loadOnSamples = c.next().toInt();
-    r.stateOfHealth = optionalDouble(c.next());
-    r.grade = c.next().toString();
-    const QVariant file = c.next(), sha = c.next(), index = c.next();
-    if (!sha.isNull())
-        r.source =
-            Source{file.toString(), QByteArray::fromHex(sha.toString().toLatin1()), index.toInt()};
-    r.updatedMsecs = c.next().toLongLong();
+    int at = 0;
+    for (const Column& c : kColumns)
+        if (wanted(c, detail)) c.set(r, q.value(at++));
     return r;
 }
 
-Result<std::vector<TestRecord>> recordsOf(Result<QSqlQuery> q)
+Result<std::vector<TestRecord>> recordsOf(Result<QSqlQuery> q, ListDetail detail)
 {
     if (auto* f = failureOf(q)) return *f;
     QSqlQuery& query = std::get<QSqlQuery>(q);
     std::vector<TestRecord> records;
     while (query.next())
-        records.push_back(recordOf(query));
+        records.push_back(recordOf(query, detail));
     return records;
 }
 
@@ -277,13 +320,14 @@ std::optional<Failure> Store::storeGrade(qint64 id, const QString& grade)
                   {grade.isEmpty() ? QVariant() : QVariant(grade), id});
 }
 
-Result<std::vector<TestRecord>> Store::list(const TestFilter& filter)
+Result<std::vector<TestRecord>> Store::list(const TestFilter& filter, ListDetail detail)
 {
     const Where w = whereOf(filter);
     return named(recordsOf(run(db_,
                                QStringLiteral("SELECT %1 FROM tests%2 ORDER BY start_ms, id")
-                                   .arg(kRecordColumns, w.text()),
-                               w.values)));
+                                   .arg(columnsOf(detail), w.text()),
+                               w.values),
+                           detail));
 }
 
 Result<std::optional<TestRecord>> Store::byId(qint64 id)

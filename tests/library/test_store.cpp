@@ -266,6 +266,99 @@ private Q_SLOTS:
         QCOMPARE(idsOf(valueOf(store->list(byIds))), (QList<qint64>{all[0], all[4]}));
     }
 
+    // Every field back as stored; a table's list reads only its own.
+    void recordRoundTrip()
+    {
+        auto store = openStore(path(QStringLiteral("fields.sqlite")));
+        TestHeader h = header(QStringLiteral("F1"), QStringLiteral("21700"), 1'772'719'200'000);
+        h.presets = {1.5, 2.75, 120.0};
+        h.address = 7;
+        const Source source{QStringLiteral("/data/f1.xlsx"), QByteArray(32, '\x5a'), 3};
+        const qint64 id = valueOf(store->ensureTest(h, source));
+        discharge::Summary s;
+        s.startMsecs = h.startMsecs + 1;
+        s.endMsecs = h.startMsecs + 9'000'000;
+        s.startMonotonicMsecs = 11;
+        s.endMonotonicMsecs = 9'000'011;
+        s.durationSeconds = 8999.5;
+        s.capacityAh = 2.345;
+        s.energyWh = 8.765;
+        s.baseCapacityAh = 0.125;
+        s.baseEnergyWh = 0.5;
+        s.baseSeconds = 17;
+        s.averageVoltage = 3.7378;
+        s.lowestVoltage = 2.95;
+        s.averageCurrent = 0.938;
+        s.averagePower = 3.506;
+        s.highestTemperatureC = 41;
+        s.resistanceMilliohm = 52;
+        s.countsDisagree = true;
+        s.gaps = 2;
+        s.gapSeconds = 3.5;
+        s.missedPolls = 9;
+        s.end = discharge::EndReason::Otp;
+        s.samples = 18'000;
+        s.loadOnSamples = 17'990;
+        QVERIFY(!store->storeFigures(id, s, true, 0.938, 77));
+        QVERIFY(!store->storeGrade(id, QStringLiteral("B")));
+
+        const TestRecord r = valueOf(store->byId(id)).value();
+        QCOMPARE(r.header.uuid, h.uuid);
+        QCOMPARE(r.header.cell.name, h.cell.name);
+        QCOMPARE(r.header.cell.type, h.cell.type);
+        QCOMPARE(r.header.cell.ratedAh, h.cell.ratedAh);
+        QCOMPARE(r.header.station, h.station);
+        QCOMPARE(r.header.port, h.port);
+        QCOMPARE(r.header.address, h.address);
+        QCOMPARE(r.header.presets.currentA, h.presets.currentA);
+        QCOMPARE(r.header.presets.cutoffV, h.presets.cutoffV);
+        QCOMPARE(r.header.presets.powerW, h.presets.powerW);
+        const discharge::Summary& b = r.summary;
+        QCOMPARE(b.startMsecs, s.startMsecs);
+        QCOMPARE(b.endMsecs, s.endMsecs);
+        QCOMPARE(b.startMonotonicMsecs, s.startMonotonicMsecs);
+        QCOMPARE(b.endMonotonicMsecs, s.endMonotonicMsecs);
+        for (const auto& [got, want] : {std::pair{b.durationSeconds, s.durationSeconds},
+                                        {b.capacityAh, s.capacityAh},
+                                        {b.energyWh, s.energyWh},
+                                        {b.baseCapacityAh, s.baseCapacityAh},
+                                        {b.baseEnergyWh, s.baseEnergyWh},
+                                        {b.baseSeconds, s.baseSeconds},
+                                        {b.averageVoltage, s.averageVoltage},
+                                        {b.lowestVoltage, s.lowestVoltage},
+                                        {b.averageCurrent, s.averageCurrent},
+                                        {b.averagePower, s.averagePower},
+                                        {b.gapSeconds, s.gapSeconds}})
+            QCOMPARE(got, want);
+        QCOMPARE(b.highestTemperatureC, s.highestTemperatureC);
+        QCOMPARE(b.resistanceMilliohm, s.resistanceMilliohm);
+        QCOMPARE(b.countsDisagree, true);
+        QCOMPARE(b.gaps, s.gaps);
+        QCOMPARE(b.missedPolls, s.missedPolls);
+        QCOMPARE(b.end, s.end);
+        QCOMPARE(b.samples, s.samples);
+        QCOMPARE(b.loadOnSamples, s.loadOnSamples);
+        QVERIFY(r.finished);
+        QCOMPARE(r.updatedMsecs, qint64(77));
+        QCOMPARE(r.stateOfHealth, std::optional<double>(0.938));
+        QCOMPARE(r.grade, QStringLiteral("B"));
+        QVERIFY(r.source);
+        QCOMPARE(r.source->file, source.file);
+        QCOMPARE(r.source->sha256, source.sha256);
+        QCOMPARE(r.source->index, source.index);
+
+        const auto table = valueOf(store->list({}, ListDetail::Table));
+        QCOMPARE(table.size(), std::size_t(1));
+        const TestRecord& t = table.front();
+        QCOMPARE(t.header.cell.name, h.cell.name);
+        QCOMPARE(t.summary.capacityAh, s.capacityAh);
+        QCOMPARE(t.summary.flagKeys(), s.flagKeys());
+        QCOMPARE(t.stateOfHealth, r.stateOfHealth);
+        QCOMPARE(t.state(78), TestState::Finished);
+        QCOMPARE(t.startMsecs(), r.startMsecs());
+        QVERIFY(t.header.station.isEmpty() && !t.source); // not read
+    }
+
     void findAndRemove()
     {
         auto store = openStore(path(QStringLiteral("find.sqlite")));

@@ -23,7 +23,10 @@ TestWriter::~TestWriter()
 {
     // A database that holds the thread beyond the wait: the thread ends with
     // the process; what it was writing is in the spool already.
-    if (thread_ && !stop()) (void)thread_.release();
+    if (thread_ && !stop()) {
+        thread_->abandon();
+        (void)thread_.release();
+    }
 }
 
 QUuid TestWriter::begin(TestHeader header)
@@ -92,8 +95,8 @@ bool TestWriter::stop(int waitMs)
         shared_->stopping = true;
         shared_->wake.wakeAll();
     }
-    if (!thread_->wait(QDeadlineTimer(waitMs))) return false;
-    thread_.reset();
+    if (!thread_->waitEnded(QDeadlineTimer(waitMs))) return false;
+    thread_.reset(); // joins it
     return durable();
 }
 

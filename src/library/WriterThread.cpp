@@ -22,6 +22,26 @@ WriterThread::WriterThread(WriterOptions options, std::shared_ptr<WriterShared> 
     spool_.setFolder(options_.spoolFolder);
 }
 
+WriterThread::~WriterThread()
+{
+    if (thread_.joinable()) thread_.join();
+}
+
+void WriterThread::start() { thread_ = std::thread(&WriterThread::run, this); }
+
+bool WriterThread::waitEnded(QDeadlineTimer deadline)
+{
+    QMutexLocker lock(&shared_->mutex);
+    while (!shared_->ended)
+        if (!shared_->wake.wait(&shared_->mutex, deadline)) return shared_->ended;
+    return true;
+}
+
+void WriterThread::abandon()
+{
+    if (thread_.joinable()) thread_.detach();
+}
+
 void WriterThread::run()
 {
     clock_.start();
@@ -32,12 +52,12 @@ void WriterThread::run()
         flush(stopping);
         if (stopping) break;
     }
-    {
-        QMutexLocker lock(&shared_->mutex);
-        shared_->durable = !anythingPending();
-    }
     store_.reset();
     spool_.close();
+    QMutexLocker lock(&shared_->mutex);
+    shared_->durable = !anythingPending();
+    shared_->ended = true;
+    shared_->wake.wakeAll();
 }
 
 Inbox WriterThread::takeInbox(bool& stopping)

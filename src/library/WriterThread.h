@@ -6,11 +6,13 @@
 #include "library/Store.h"
 #include "library/TestWriter.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QThread>
+#include <QObject>
 #include <QWaitCondition>
 #include <map>
+#include <thread>
 
 namespace eload::library {
 
@@ -29,25 +31,37 @@ struct WriterShared {
     QWaitCondition wake;
     Inbox inbox;
     bool stopping = false;
+    bool ended = false; // the thread's loop is over; `wake` tells
     qsizetype held = 0; // taken by the thread, not yet in the database or spool
     bool spooling = false;
     bool durable = true; // at the end: everything reached the database or spool
 };
 
-class WriterThread : public QThread {
+// A std::thread, not a QThread: it is joined, so that what the libraries
+// keep per thread (OpenSSL's, under libpq) is gone before the process ends;
+// QThread::wait returns before that. The object lives in the event thread
+// and its signals reach it queued.
+class WriterThread : public QObject {
     Q_OBJECT
 public:
     WriterThread(WriterOptions options, std::shared_ptr<WriterShared> shared);
+    // Joins the thread, which must have ended (or been abandoned).
+    ~WriterThread() override;
+
+    void start();
+    // Whether the loop ended before `deadline`.
+    bool waitEnded(QDeadlineTimer deadline);
+    // Lets a thread that does not end (a database that does not answer) run
+    // on alone until the process ends; the object must then outlive it.
+    void abandon();
 
 Q_SIGNALS:
     void problemFound(const QString& message);
     void troubleEnded(const QString& message);
     void testStored(const QUuid& test);
 
-protected:
-    void run() override;
-
 private:
+    void run();
     // A test as the thread knows it.
     struct LiveTest {
         TestHeader header;
@@ -99,6 +113,7 @@ private:
     qint64 lastAttemptMs_ = 0;
     qint64 spooledReplies_ = 0; // since the trouble began
     bool databaseTold_ = false, spoolTold_ = false;
+    std::thread thread_;
 };
 
 } // namespace eload::library

@@ -60,7 +60,7 @@ public:
     {
         const bool ended = process_.waitForFinished(kWaitMs);
         out_ += process_.readAllStandardOutput();
-        return ended && process_.exitCode() == 0;
+        return ended && process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
     }
     void kill()
     {
@@ -89,14 +89,22 @@ public:
         const auto ticks = of(QStringLiteral("tick"));
         return ticks.isEmpty() ? 0 : ticks.last()[QStringLiteral("n")].toInteger();
     }
-    QByteArray output() const { return out_; }
+    // For a failure's message: what it said last, without the rounds, and its errors.
+    QByteArray output()
+    {
+        QByteArray said;
+        for (const QByteArray& line : out_.split('\n'))
+            if (!line.contains("\"tick\"")) said += line + '\n';
+        return said + QByteArray("rounds: ") + QByteArray::number(lastTick()) +
+               "\nstderr: " + process_.readAllStandardError().right(4000);
+    }
 
 private:
     QProcess process_;
     QByteArray out_;
 };
 
-void checkRanThrough(const Driver& d, int tests)
+void checkRanThrough(Driver& d, int tests)
 {
     QVERIFY2(!d.of(QStringLiteral("problem")).isEmpty(), d.output().constData());
     QVERIFY2(!d.of(QStringLiteral("recovered")).isEmpty(), d.output().constData());

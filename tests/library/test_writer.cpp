@@ -218,7 +218,7 @@ private Q_SLOTS:
         const auto contents = valueOf(readSpoolFile(file));
         QFile torn(file);
         QVERIFY(torn.open(QIODevice::Append));
-        torn.write("\x45\x53\x50\x31\x00\x00\x10\x00garbage", 19);
+        torn.write("\x45\x53\x50\x31\x00\x00\x10\x00garbage", 15);
         torn.close();
 
         QVERIFY(QFile::remove(blocker));

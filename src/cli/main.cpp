@@ -4,6 +4,7 @@
 #include "cli/Bus.h"
 #include "cli/Console.h"
 #include "cli/ModuleCommands.h"
+#include "cli/Tests.h"
 #include "cli/Watch.h"
 #include "core/TerminationSignals.h"
 #include "desktop/SleepInhibitor.h"
@@ -83,6 +84,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    if (!args.isEmpty() && args.first() == QLatin1String("tests")) return runTests(args.mid(1));
     auto parsed = parseArguments(args, PortMap::fromEnvironment());
     if (auto* e = std::get_if<UsageError>(&parsed)) {
         printError(e->message + QStringLiteral("\nTry 'eload-cli --help'."));

@@ -15,6 +15,8 @@ struct Options {
     Action action = Action::Run;
     PortMap ports;                  // the given map with every --com applied
     bool chart = false;             // --chart: the discharge curve window beside the panel
+    bool library = false;           // --library: the test library's window
+    QString database;               // --db: the test library; empty: its default
     std::vector<char*> qtArguments; // argv[0] and everything not ours, in order
 };
 

@@ -29,6 +29,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QSvgGenerator>
 #include <QTabWidget>
@@ -104,7 +105,7 @@ QString clockName(TimeClock clock)
 }
 
 const QSize kPreferredSize(1060, 700);
-constexpr int kSideWidth = 215;
+constexpr int kSideWidth = 200;
 // A zoom of x stops at two seconds, or two thousandths of an AH.
 constexpr double kMinSeconds = 2;
 constexpr double kMinAh = 0.002;
@@ -513,6 +514,8 @@ QWidget* ChartWindow::buildReadouts()
     return box;
 }
 
+// Scrolled where the window is too low for it (1366 x 768 at 150 %), so
+// that the summary's rows never make the window taller than the screen.
 QWidget* ChartWindow::buildSide()
 {
     auto* side = new QWidget;
@@ -521,7 +524,14 @@ QWidget* ChartWindow::buildSide()
     layout->addWidget(buildSummary());
     layout->addWidget(buildCurveChoice());
     layout->addStretch(1);
-    return side;
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("side"));
+    scroll->setWidget(side);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setFixedWidth(kSideWidth + scroll->verticalScrollBar()->sizeHint().width());
+    return scroll;
 }
 
 QWidget* ChartWindow::buildToolbar()

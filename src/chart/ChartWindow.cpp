@@ -625,15 +625,6 @@ void ChartWindow::takeCellFields()
     showHealth();
 }
 
-void ChartWindow::setCell(const library::Cell& cell)
-{
-    const QSignalBlocker name(cellName_), type(cellType_), rated(ratedAh_);
-    cellName_->setText(cell.name);
-    cellType_->setText(cell.type);
-    ratedAh_->setValue(cell.ratedAh.value_or(0));
-    takeCellFields();
-}
-
 // Capacity over the rated capacity, once one is given.
 void ChartWindow::showHealth()
 {
@@ -652,29 +643,30 @@ void ChartWindow::recordInto(library::TestWriter& writer, TestRecorder::LineOf l
     connect(&writer, &library::TestWriter::recovered, this, &ChartWindow::showLibraryRecovered);
 }
 
-// A line, not a box: the test goes on whatever the library does.
 void ChartWindow::showLibraryProblem(const QString& detail)
 {
-    library_->setText(QStringLiteral("电池库暂不可写，数据暂存于 %1，恢复后自动写入")
-                          .arg(QDir::toNativeSeparators(recorder_->writer().spoolFolder())));
-    library_->setToolTip(detail);
-    library_->setStyleSheet(QStringLiteral("color: rgb(180, 60, 0)"));
-    library_->show();
+    showLibraryLine(QStringLiteral("电池库暂不可写，数据暂存于 %1，恢复后自动写入")
+                        .arg(QDir::toNativeSeparators(recorder_->writer().spoolFolder())),
+                    detail, true);
 }
 
 void ChartWindow::showLibraryUnusable(const QString& why)
 {
-    library_->setText(QStringLiteral("电池库无法使用，放电不会记录"));
-    library_->setToolTip(why);
-    library_->setStyleSheet(QStringLiteral("color: rgb(180, 60, 0)"));
-    library_->show();
+    showLibraryLine(QStringLiteral("电池库无法使用，放电不会记录"), why, true);
 }
 
 void ChartWindow::showLibraryRecovered(const QString& detail)
 {
-    library_->setText(QStringLiteral("电池库已恢复写入"));
+    showLibraryLine(QStringLiteral("电池库已恢复写入"), detail, false);
+}
+
+// A line, not a box: the test goes on whatever the library does. The
+// writer's own words (which database, which error) are its tooltip.
+void ChartWindow::showLibraryLine(const QString& text, const QString& detail, bool trouble)
+{
+    library_->setText(text);
     library_->setToolTip(detail);
-    library_->setStyleSheet(QString());
+    library_->setStyleSheet(trouble ? QStringLiteral("color: rgb(180, 60, 0)") : QString());
     library_->show();
 }
 

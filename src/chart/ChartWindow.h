@@ -60,7 +60,6 @@ public:
 
     // The cell under test as the summary's fields hold it.
     const library::Cell& cell() const { return cell_; }
-    void setCell(const library::Cell& cell);
 
     // Shown beside `mainWindow` where its screen has room, else where it
     // covers the least of its controls; never larger than the screen's
@@ -101,6 +100,7 @@ private:
     void showHealth();
     void showLibraryProblem(const QString& detail);
     void showLibraryRecovered(const QString& detail);
+    void showLibraryLine(const QString& text, const QString& detail, bool trouble);
     QWidget* buildCurveChoice();
     QWidget* buildReferences();
     ChartView* addView(Plot& plot, View which, const QString& title);

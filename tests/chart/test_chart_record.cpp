@@ -21,7 +21,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QTest>
@@ -365,18 +364,6 @@ private Q_SLOTS:
         Told t(feed);
         play(feed);
         QCOMPARE(t.events.join(u' '), told);
-    }
-
-    // The "电池库" button only asks for the library's window.
-    void libraryButton()
-    {
-        chart::ChartWindow window;
-        QSignalSpy asked(&window, &chart::ChartWindow::libraryRequested);
-        auto* button = window.findChild<QPushButton*>(QStringLiteral("libraryButton"));
-        QVERIFY(button);
-        QCOMPARE(button->text(), QStringLiteral("电池库"));
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(asked.size(), 1);
     }
 
     // The address box as the operator may leave it.

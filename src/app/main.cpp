@@ -10,6 +10,7 @@
 #include "core/TerminationSignals.h"
 #include "core/Texts.h"
 #include "desktop/SleepInhibitor.h"
+#include "library/TestWriter.h"
 #include "serial/QtSerialDevice.h"
 #include "ui/frmmain.h"
 
@@ -20,6 +21,8 @@
 #include <memory>
 
 namespace {
+
+constexpr int kWriterStopMs = 10'000;
 
 int printTo(std::FILE* stream, const QString& text, int exitCode)
 {
@@ -68,15 +71,41 @@ int main(int argc, char** argv)
     form.Form_Load();
     window.show();
     // --chart: the discharge curve beside the panel, fed by the form; it never sends.
+    // Each discharge it finds goes into the test library, off the event thread.
+    std::unique_ptr<library::TestWriter> testWriter;
     std::unique_ptr<chart::ChartWindow> chartWindow;
     if (options.chart) {
         chartWindow = std::make_unique<chart::ChartWindow>();
         form.setReadingSink(&chartWindow->feed());
+        auto location = library::parseLocation(options.database);
+        if (const auto* f = library::failureOf(location)) {
+            printTo(stderr,
+                    QStringLiteral("eload-panel: the test library: %1; discharges are not "
+                                   "recorded\n")
+                        .arg(f->message),
+                    0);
+            chartWindow->showLibraryUnusable(f->message);
+        } else {
+            library::WriterOptions writing;
+            writing.location = std::get<library::DatabaseLocation>(location);
+            testWriter = std::make_unique<library::TestWriter>(std::move(writing));
+            chartWindow->recordInto(*testWriter,
+                                    chart::panelLine(window, form.state(), options.ports));
+        }
         chartWindow->showBeside(window);
         chart::addChartOpener(window, *chartWindow); // Ctrl+G opens it again once closed
     }
     const int rc = app.exec();
     // The form goes first; the window must not call into it while it is torn down.
     window.setEvents(nullptr);
+    // What the database has not taken by then stays in the spool for the next start.
+    if (testWriter && !testWriter->stop(kWriterStopMs))
+        printTo(stderr,
+                QStringLiteral("eload-panel: not all of the recording reached the test library "
+                               "within %1 s; what reached its spool (%2) is stored at the next "
+                               "start\n")
+                    .arg(kWriterStopMs / 1000)
+                    .arg(testWriter->spoolFolder()),
+                0);
     return rc;
 }

@@ -10,6 +10,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -27,6 +29,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QSvgGenerator>
 #include <QTabWidget>
@@ -102,7 +105,7 @@ QString clockName(TimeClock clock)
 }
 
 const QSize kPreferredSize(1060, 700);
-constexpr int kSideWidth = 215;
+constexpr int kSideWidth = 200;
 // A zoom of x stops at two seconds, or two thousandths of an AH.
 constexpr double kMinSeconds = 2;
 constexpr double kMinAh = 0.002;
@@ -511,6 +514,8 @@ QWidget* ChartWindow::buildReadouts()
     return box;
 }
 
+// Scrolled where the window is too low for it (1366 x 768 at 150 %), so
+// that the summary's rows never make the window taller than the screen.
 QWidget* ChartWindow::buildSide()
 {
     auto* side = new QWidget;
@@ -519,7 +524,14 @@ QWidget* ChartWindow::buildSide()
     layout->addWidget(buildSummary());
     layout->addWidget(buildCurveChoice());
     layout->addStretch(1);
-    return side;
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("side"));
+    scroll->setWidget(side);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setFixedWidth(kSideWidth + scroll->verticalScrollBar()->sizeHint().width());
+    return scroll;
 }
 
 QWidget* ChartWindow::buildToolbar()
@@ -537,6 +549,10 @@ QWidget* ChartWindow::buildToolbar()
     button(QStringLiteral("导出数据…"), &ChartWindow::askCsv);
     button(QStringLiteral("复位视图"), &ChartWindow::resetView);
     row->addStretch(1);
+    auto* library = new QPushButton(QStringLiteral("电池库"));
+    library->setObjectName(QStringLiteral("libraryButton"));
+    connect(library, &QPushButton::clicked, this, &ChartWindow::libraryRequested);
+    row->addWidget(library);
     return bar;
 }
 
@@ -545,6 +561,8 @@ QWidget* ChartWindow::buildSummary()
     auto* box = new QGroupBox(QStringLiteral("本次放电"));
     auto* form = new QFormLayout(box);
     form->setVerticalSpacing(2);
+    summaryForm_ = form;
+    addCellFields(form);
     for (std::size_t i = 0; i < figures().size(); ++i) {
         figures_[i] = new QLabel;
         figures_[i]->setObjectName(QString::fromLatin1(figures()[i].name));
@@ -556,8 +574,100 @@ QWidget* ChartWindow::buildSummary()
     omitted_->setObjectName(QStringLiteral("omitted"));
     omitted_->setWordWrap(true);
     form->addRow(QStringLiteral("未绘制点："), omitted_);
+    library_ = new QLabel;
+    library_->setObjectName(QStringLiteral("library"));
+    library_->setWordWrap(true);
+    library_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    library_->hide();
+    form->addRow(library_);
     box->setFixedWidth(kSideWidth);
     return box;
+}
+
+// The cell under test: typed by the operator, kept for the next discharge.
+void ChartWindow::addCellFields(QFormLayout* form)
+{
+    const auto line = [](const char* name, const QString& hint) {
+        auto* edit = new QLineEdit;
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setPlaceholderText(hint);
+        edit->setMaxLength(100);
+        return edit;
+    };
+    cellName_ = line("cellName", QStringLiteral("如 A17"));
+    cellType_ = line("cellType", QStringLiteral("如 18650"));
+    ratedAh_ = new QDoubleSpinBox;
+    ratedAh_->setObjectName(QStringLiteral("ratedAh"));
+    ratedAh_->setRange(0, 9999.999);
+    ratedAh_->setDecimals(3);
+    ratedAh_->setSingleStep(0.1);
+    ratedAh_->setSuffix(QStringLiteral("AH"));
+    ratedAh_->setSpecialValueText(QStringLiteral("未填")); // 0: not given
+    ratedAh_->setKeyboardTracking(false);
+    health_ = new QLabel;
+    health_->setObjectName(QStringLiteral("health"));
+    form->addRow(QStringLiteral("名称："), cellName_);
+    form->addRow(QStringLiteral("类型："), cellType_);
+    form->addRow(QStringLiteral("额定容量："), ratedAh_);
+    form->addRow(QStringLiteral("健康度："), health_);
+    form->setRowVisible(health_, false);
+    connect(cellName_, &QLineEdit::textChanged, this, &ChartWindow::takeCellFields);
+    connect(cellType_, &QLineEdit::textChanged, this, &ChartWindow::takeCellFields);
+    connect(ratedAh_, &QDoubleSpinBox::valueChanged, this, &ChartWindow::takeCellFields);
+}
+
+void ChartWindow::takeCellFields()
+{
+    cell_.name = cellName_->text().trimmed();
+    cell_.type = cellType_->text().trimmed();
+    cell_.ratedAh = ratedAh_->value() > 0 ? std::optional<double>(ratedAh_->value()) : std::nullopt;
+    if (recorder_) recorder_->setCell(cell_);
+    showHealth();
+}
+
+// Capacity over the rated capacity, once one is given.
+void ChartWindow::showHealth()
+{
+    const discharge::Summary s = feed_.summary();
+    const std::optional<double> soh = library::stateOfHealth(s, cell_);
+    summaryForm_->setRowVisible(health_, soh.has_value());
+    health_->setText(!soh || s.samples == 0 ? QStringLiteral("—")
+                                            : QStringLiteral("%1%").arg(*soh * 100, 0, 'f', 1));
+}
+
+void ChartWindow::recordInto(library::TestWriter& writer, TestRecorder::LineOf line)
+{
+    recorder_ = std::make_unique<TestRecorder>(feed_, writer, std::move(line));
+    recorder_->setCell(cell_);
+    connect(&writer, &library::TestWriter::problem, this, &ChartWindow::showLibraryProblem);
+    connect(&writer, &library::TestWriter::recovered, this, &ChartWindow::showLibraryRecovered);
+}
+
+void ChartWindow::showLibraryProblem(const QString& detail)
+{
+    showLibraryLine(QStringLiteral("电池库暂不可写，数据暂存于 %1，恢复后自动写入")
+                        .arg(QDir::toNativeSeparators(recorder_->writer().spoolFolder())),
+                    detail, true);
+}
+
+void ChartWindow::showLibraryUnusable(const QString& why)
+{
+    showLibraryLine(QStringLiteral("电池库无法使用，放电不会记录"), why, true);
+}
+
+void ChartWindow::showLibraryRecovered(const QString& detail)
+{
+    showLibraryLine(QStringLiteral("电池库已恢复写入"), detail, false);
+}
+
+// A line, not a box: the test goes on whatever the library does. The
+// writer's own words (which database, which error) are its tooltip.
+void ChartWindow::showLibraryLine(const QString& text, const QString& detail, bool trouble)
+{
+    library_->setText(text);
+    library_->setToolTip(detail);
+    library_->setStyleSheet(trouble ? QStringLiteral("color: rgb(180, 60, 0)") : QString());
+    library_->show();
 }
 
 // The time view's optional curves and its clock.
@@ -704,6 +814,7 @@ void ChartWindow::showSummary()
     for (std::size_t i = 0; i < figures().size(); ++i)
         figures_[i]->setText(t.*figures()[i].text);
     omitted_->setText(omittedText());
+    showHealth();
     // Its width is fixed: the lines its wrapped texts take decide its height.
     QWidget* box = omitted_->parentWidget();
     box->setMinimumHeight(box->heightForWidth(box->width()));

@@ -10,10 +10,12 @@
 
 #include "chart/DischargeFeed.h"
 #include "chart/Plot.h"
+#include "chart/TestRecorder.h"
 
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <memory>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -22,7 +24,9 @@ class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QFormLayout;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class QTableWidget;
@@ -45,6 +49,17 @@ public:
     ~ChartWindow() override;
 
     DischargeFeed& feed() { return feed_; }
+
+    // Records each discharge through `writer` (which must outlive the
+    // window), with the cell named in the summary; the writer's trouble and
+    // recovery show in a line of the summary, never in a box.
+    void recordInto(library::TestWriter& writer, TestRecorder::LineOf line);
+    TestRecorder* recorder() { return recorder_.get(); }
+    // No library to record into (a --db that cannot be used), and why.
+    void showLibraryUnusable(const QString& why);
+
+    // The cell under test as the summary's fields hold it.
+    const library::Cell& cell() const { return cell_; }
 
     // Shown beside `mainWindow` where its screen has room, else where it
     // covers the least of its controls; never larger than the screen's
@@ -70,6 +85,7 @@ public:
 Q_SIGNALS:
     void referencesOpened(); // every file of an openReferences is read or refused
     void exported(const QString& path, const QString& error); // error empty when written
+    void libraryRequested();                                  // the "电池库" button
 
 private:
     void buildTimePlot();
@@ -79,6 +95,12 @@ private:
     QWidget* buildReadouts();
     QWidget* buildSide();
     QWidget* buildSummary();
+    void addCellFields(QFormLayout* form);
+    void takeCellFields();
+    void showHealth();
+    void showLibraryProblem(const QString& detail);
+    void showLibraryRecovered(const QString& detail);
+    void showLibraryLine(const QString& text, const QString& detail, bool trouble);
     QWidget* buildCurveChoice();
     QWidget* buildReferences();
     ChartView* addView(Plot& plot, View which, const QString& title);
@@ -126,6 +148,14 @@ private:
     QComboBox* clockBox_ = nullptr;
     std::array<QLabel*, 9> figures_{};
     QLabel* omitted_ = nullptr;
+    QLineEdit* cellName_ = nullptr;
+    QLineEdit* cellType_ = nullptr;
+    QDoubleSpinBox* ratedAh_ = nullptr;
+    QLabel* health_ = nullptr;
+    QFormLayout* summaryForm_ = nullptr;
+    QLabel* library_ = nullptr;
+    library::Cell cell_;
+    std::unique_ptr<TestRecorder> recorder_;
     QTableWidget* referenceTable_ = nullptr;
     QLabel* readout_ = nullptr;
     QLabel* stopped_ = nullptr;

@@ -109,17 +109,29 @@ ReferenceCurve referenceOf(const reader::RecordedCurve& recorded)
 
 void DischargeFeed::takeReading(const modbus::Reading& reading)
 {
+    presets_ = ModulePresets{reading.currentPreset, reading.cutoffPreset, reading.powerPreset};
     take(discharge::sampleOf(reading));
 }
 
 void DischargeFeed::replyMissed(qint64 monotonicMsecs)
 {
-    if (model_.missed(monotonicMsecs) != discharge::TestModel::Change::None) Q_EMIT changed();
+    if (model_.missed(monotonicMsecs) == discharge::TestModel::Change::None) return;
+    tellEnd();
+    Q_EMIT changed();
 }
 
 void DischargeFeed::lineEnded()
 {
-    if (model_.lineEnded() != discharge::TestModel::Change::None) Q_EMIT changed();
+    if (model_.lineEnded() == discharge::TestModel::Change::None) return;
+    tellEnd();
+    Q_EMIT changed();
+}
+
+void DischargeFeed::tellEnd()
+{
+    if (!announced_ || model_.running()) return;
+    announced_ = false;
+    Q_EMIT dischargeEnded(model_.summary());
 }
 
 void DischargeFeed::take(const discharge::Sample& s)
@@ -127,6 +139,8 @@ void DischargeFeed::take(const discharge::Sample& s)
     using Change = discharge::TestModel::Change;
     const Change change = model_.take(s);
     if (change == Change::Started) {
+        if (std::exchange(announced_, false))
+            Q_EMIT dischargeEnded(model_.previous().value_or(discharge::Summary{}));
         keepAsReference();
         curves_.clear();
         curves_.begin(s);
@@ -135,7 +149,9 @@ void DischargeFeed::take(const discharge::Sample& s)
         omitted_ = {};
         atCutoff_.reset();
         ++discharges_;
+        announced_ = true;
         Q_EMIT started();
+        Q_EMIT dischargeBegan(s);
     }
     // Replies between an end and the next start belong to no discharge.
     if (change == Change::None && !model_.running()) {
@@ -146,6 +162,8 @@ void DischargeFeed::take(const discharge::Sample& s)
     curves_.append(s, own(s));
     samples_.append(s);
     noteCutoff(s);
+    Q_EMIT replyAdded(s);
+    tellEnd();
     Q_EMIT changed();
 }
 

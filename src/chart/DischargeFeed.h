@@ -83,6 +83,11 @@ struct ReferenceCurve {
     bool earlier = false; // an earlier discharge of this session, not a file
 };
 
+// The presets the module reported with a reading (registers 13 to 15).
+struct ModulePresets {
+    double currentA = 0, cutoffV = 0, powerW = 0;
+};
+
 // The curve and summary of a recording read back.
 ReferenceCurve referenceOf(const reader::RecordedCurve& recorded);
 
@@ -127,6 +132,8 @@ public:
     const SampleLog& samples() const { return samples_; }
     discharge::Summary summary() const { return model_.summary(); }
     bool running() const { return model_.running(); }
+    // Of the last reading; nothing before one (or for samples of a file).
+    const std::optional<ModulePresets>& presets() const { return presets_; }
 
     // Of a sample of the running (or last) discharge.
     OwnFigures own(const discharge::Sample& s) const;
@@ -149,11 +156,19 @@ Q_SIGNALS:
     void started(); // a new discharge: the curves begin again
     void changed(); // the running discharge's curves or summary
     void referencesChanged();
+    // For a recorder of tests, in this order: a discharge began with
+    // `first`; each of its replies, the first and the last too; its end,
+    // with the model's final figures (also when the next one starts at once).
+    void dischargeBegan(const discharge::Sample& first);
+    void replyAdded(const discharge::Sample& s);
+    void dischargeEnded(const discharge::Summary& figures);
 
 private:
     void keepAsReference();
     void dropOldestEarlier();
     void noteCutoff(const discharge::Sample& s);
+    // Tells the end of the announced discharge once the model has ended it.
+    void tellEnd();
 
     discharge::TestModel model_;
     DischargeCurves curves_;
@@ -165,6 +180,8 @@ private:
     std::vector<ReferenceCurve> references_;
     int nextColour_ = 0;
     int discharges_ = 0;
+    std::optional<ModulePresets> presets_;
+    bool announced_ = false; // dischargeBegan told, dischargeEnded not yet
 };
 
 } // namespace eload::chart

@@ -40,10 +40,21 @@ template <typename T> void getOptional(QDataStream& in, std::optional<T>& v)
     v = present ? std::optional<T>(value) : std::nullopt;
 }
 
+void putCell(QDataStream& out, const Cell& c)
+{
+    out << c.name << c.type;
+    putOptional(out, c.ratedAh);
+}
+
+void getCell(QDataStream& in, Cell& c)
+{
+    in >> c.name >> c.type;
+    getOptional(in, c.ratedAh);
+}
+
 void putHeader(QDataStream& out, const TestHeader& h)
 {
-    out << h.cell.name << h.cell.type;
-    putOptional(out, h.cell.ratedAh);
+    putCell(out, h.cell);
     out << h.station << h.port;
     putOptional(out, h.address);
     putOptional(out, h.presets.currentA);
@@ -54,8 +65,7 @@ void putHeader(QDataStream& out, const TestHeader& h)
 
 void getHeader(QDataStream& in, TestHeader& h)
 {
-    in >> h.cell.name >> h.cell.type;
-    getOptional(in, h.cell.ratedAh);
+    getCell(in, h.cell);
     in >> h.station >> h.port;
     getOptional(in, h.address);
     getOptional(in, h.presets.currentA);
@@ -104,6 +114,7 @@ QByteArray payloadOf(const SpoolRecord& r)
         putSummary(out, r.summary);
         out << r.finished;
         break;
+    case SpoolRecord::Kind::Cell: putCell(out, r.cell); break;
     }
     return bytes;
 }
@@ -131,6 +142,7 @@ std::optional<SpoolRecord> recordOf(const QByteArray& payload)
         getSummary(in, r.summary);
         in >> r.finished;
         break;
+    case SpoolRecord::Kind::Cell: getCell(in, r.cell); break;
     default: return std::nullopt;
     }
     if (in.status() != QDataStream::Ok) return std::nullopt;
@@ -278,6 +290,12 @@ std::optional<Failure> replayOne(Store& store, const SpoolRecord& r, QHash<QUuid
         auto id = store.ensureTest(r.header);
         if (auto* f = failureOf(id)) return *f;
         ids.insert(r.test, std::get<qint64>(id));
+        return std::nullopt;
+    }
+    // A test finished earlier may have its header in the database only.
+    if (r.kind == SpoolRecord::Kind::Cell) {
+        auto found = store.storeCell(r.test, r.cell);
+        if (auto* f = failureOf(found)) return *f;
         return std::nullopt;
     }
     if (!ids.contains(r.test))

@@ -21,7 +21,7 @@
 namespace eload::library {
 
 struct SpoolRecord {
-    enum class Kind : quint8 { Header = 1, Samples = 2, Figures = 3 };
+    enum class Kind : quint8 { Header = 1, Samples = 2, Figures = 3, Cell = 4 };
     Kind kind = Kind::Header;
     QUuid test;
     TestHeader header;           // Header
@@ -29,6 +29,7 @@ struct SpoolRecord {
     std::vector<Sample> samples; // Samples
     discharge::Summary summary;  // Figures
     bool finished = false;       // Figures
+    Cell cell;                   // Cell: the test's cell changed after it began
 };
 
 class SpoolFile {

@@ -69,6 +69,9 @@ public:
                                         std::optional<double> soh, qint64 nowMsecs);
     std::optional<Failure> touch(qint64 id, qint64 nowMsecs);
     std::optional<Failure> storeGrade(qint64 id, const QString& grade); // empty: none
+    // The cell of a test, named or corrected while or after it ran; its state
+    // of health follows the new rated capacity. False when there is no such test.
+    Result<bool> storeCell(const QUuid& test, const Cell& cell);
     Result<std::vector<TestRecord>> list(const TestFilter& filter,
                                          ListDetail detail = ListDetail::Full);
     // By the key ("12") or the UUID; nothing when there is no such test.

@@ -320,6 +320,24 @@ std::optional<Failure> Store::storeGrade(qint64 id, const QString& grade)
                   {grade.isEmpty() ? QVariant() : QVariant(grade), id});
 }
 
+Result<bool> Store::storeCell(const QUuid& test, const Cell& cell)
+{
+    auto capacity =
+        scalar(QStringLiteral("SELECT capacity_ah FROM tests WHERE uuid = ?"), {uuidText(test)});
+    if (auto* f = failureOf(capacity)) return *f;
+    const QVariant known = std::get<QVariant>(capacity);
+    if (known.isNull()) return false;
+    Summary figures;
+    figures.capacityAh = known.toDouble();
+    if (auto f =
+            change(QStringLiteral("UPDATE tests SET cell_name = ?, cell_type = ?, rated_ah = ?,"
+                                  " soh = ? WHERE uuid = ?"),
+                   {text(cell.name), text(cell.type), orNull(cell.ratedAh),
+                    orNull(stateOfHealth(figures, cell)), uuidText(test)}))
+        return *f;
+    return true;
+}
+
 Result<std::vector<TestRecord>> Store::list(const TestFilter& filter, ListDetail detail)
 {
     const Where w = whereOf(filter);

@@ -23,7 +23,7 @@ TestWriter::~TestWriter()
 {
     // A database that holds the thread beyond the wait: the thread ends with
     // the process; what it was writing is in the spool already.
-    if (thread_ && !stop()) {
+    if (thread_ && !stop(stopTimedOut_ ? 0 : 60'000)) {
         thread_->abandon();
         (void)thread_.release();
     }
@@ -34,6 +34,7 @@ QUuid TestWriter::begin(TestHeader header)
     if (header.uuid.isNull()) header.uuid = QUuid::createUuid();
     const QUuid uuid = header.uuid;
     open_.insert(uuid);
+    begun_.insert(uuid);
     QMutexLocker lock(&shared_->mutex);
     shared_->inbox.begun.push_back(std::move(header));
     return uuid;
@@ -87,6 +88,13 @@ void TestWriter::finish(const QUuid& test, const discharge::Summary& figures)
     shared_->inbox.finished.insert(test);
 }
 
+void TestWriter::setCell(const QUuid& test, const Cell& cell)
+{
+    if (!thread_ || !begun_.contains(test)) return;
+    QMutexLocker lock(&shared_->mutex);
+    shared_->inbox.cells[test] = cell;
+}
+
 bool TestWriter::stop(int waitMs)
 {
     if (!thread_) return durable();
@@ -95,7 +103,10 @@ bool TestWriter::stop(int waitMs)
         shared_->stopping = true;
         shared_->wake.wakeAll();
     }
-    if (!thread_->waitEnded(QDeadlineTimer(waitMs))) return false;
+    if (!thread_->waitEnded(QDeadlineTimer(waitMs))) {
+        stopTimedOut_ = true;
+        return false;
+    }
     thread_.reset(); // joins it
     return durable();
 }

@@ -60,10 +60,17 @@ public:
     // The figures so far; only the latest is written.
     void update(const QUuid& test, const discharge::Summary& figures);
     void finish(const QUuid& test, const discharge::Summary& figures);
+    // The cell of a test begun here, running or finished (named after its
+    // end, say); only the latest is written. Its state of health follows.
+    void setCell(const QUuid& test, const Cell& cell);
 
     // Writes what is queued and ends the thread, waiting at most `waitMs`.
-    // True when everything reached the database or the spool in time.
+    // True when everything reached the database or the spool in time. After
+    // a stop that ran out of time the destructor does not wait again.
     bool stop(int waitMs = 60'000);
+
+    // Where replies go while the database does not take them.
+    const QString& spoolFolder() const { return options_.spoolFolder; }
 
     struct Status {
         qsizetype heldReplies = 0; // in memory, neither in the database nor in the spool
@@ -87,7 +94,9 @@ private:
     WriterOptions options_;
     std::shared_ptr<WriterShared> shared_;
     std::unique_ptr<WriterThread> thread_;
-    std::set<QUuid> open_; // begun, not finished
+    std::set<QUuid> open_;  // begun, not finished
+    std::set<QUuid> begun_; // every test begun here: its cell may change
+    bool stopTimedOut_ = false;
     qint64 refused_ = 0;
     bool fullTold_ = false;
 };

@@ -8,6 +8,15 @@ namespace eload::library {
 
 namespace {
 
+SpoolRecord cellRecord(const QUuid& test, const Cell& cell)
+{
+    SpoolRecord r;
+    r.kind = SpoolRecord::Kind::Cell;
+    r.test = test;
+    r.cell = cell;
+    return r;
+}
+
 // A live curve is compacted into blocks after this many samples (four
 // minutes at two replies a second), and when its test finishes.
 constexpr int kCompactAfter = 512;
@@ -87,6 +96,15 @@ void WriterThread::absorb(Inbox inbox)
         }
     for (const QUuid& uuid : inbox.finished)
         if (auto t = tests_.find(uuid); t != tests_.end()) t->second.finished = true;
+    for (auto& [uuid, cell] : inbox.cells) {
+        const auto t = tests_.find(uuid);
+        if (t == tests_.end()) {
+            laterCells_[uuid] = cell;
+            continue;
+        }
+        t->second.header.cell = cell;
+        t->second.cellPending = true;
+    }
     publishHeld();
 }
 
@@ -129,6 +147,11 @@ bool WriterThread::writeDirect()
             return false;
         }
     }
+    if (auto f = writeLaterCells()) {
+        store_->rollback();
+        dropStore(*f);
+        return false;
+    }
     if (auto f = store_->commit()) {
         dropStore(*f);
         return false;
@@ -148,6 +171,10 @@ std::optional<Failure> WriterThread::writeTest(LiveTest& t, qint64 now)
         auto end = store_->appendSamples(t.id, t.durableEnd, t.pending);
         if (auto* f = failureOf(end)) return *f;
     }
+    if (t.cellPending) {
+        const auto named = store_->storeCell(t.header.uuid, t.header.cell);
+        if (auto* f = failureOf(named)) return *f;
+    }
     if (t.figuresPending)
         return store_->storeFigures(t.id, *t.figures, t.finished,
                                     stateOfHealth(*t.figures, t.header.cell), now);
@@ -155,13 +182,25 @@ std::optional<Failure> WriterThread::writeTest(LiveTest& t, qint64 now)
     return std::nullopt;
 }
 
+// A test unknown to the database changes nothing: there is no record to name.
+std::optional<Failure> WriterThread::writeLaterCells()
+{
+    for (const auto& [uuid, cell] : laterCells_) {
+        const auto named = store_->storeCell(uuid, cell);
+        if (auto* f = failureOf(named)) return *f;
+    }
+    return std::nullopt;
+}
+
 void WriterThread::afterCommit()
 {
+    laterCells_.clear();
     for (auto& [uuid, t] : tests_) {
         t.durableEnd += qint64(t.pending.size());
         t.sinceCompaction += int(t.pending.size());
         t.pending.clear();
         t.figuresPending = false;
+        t.cellPending = false;
         t.headerStored = true;
     }
     publishHeld();
@@ -199,6 +238,7 @@ std::vector<SpoolRecord> WriterThread::spoolRecordsOf(const QUuid& uuid, const L
         r.samples = t.pending;
         records.push_back(std::move(r));
     }
+    if (t.cellPending) records.push_back(cellRecord(uuid, t.header.cell));
     if (t.figuresPending) {
         SpoolRecord r;
         r.kind = SpoolRecord::Kind::Figures;
@@ -218,18 +258,21 @@ bool WriterThread::spoolPending()
             auto some = spoolRecordsOf(uuid, t);
             std::move(some.begin(), some.end(), std::back_inserter(records));
         }
+    for (const auto& [uuid, cell] : laterCells_)
+        records.push_back(cellRecord(uuid, cell));
     if (records.empty()) return true;
     if (auto f = spool_.append(records)) {
         spoolTrouble(*f);
         return false;
     }
+    laterCells_.clear();
     for (auto& [uuid, t] : tests_) {
         if (!t.hasPending()) continue;
         t.headerInSpool = t.inSpool = true;
         t.durableEnd += qint64(t.pending.size());
         spooledReplies_ += qint64(t.pending.size());
         t.pending.clear();
-        t.figuresPending = false;
+        t.figuresPending = t.cellPending = false;
     }
     publishSpooling(true);
     publishHeld();
@@ -353,8 +396,9 @@ qsizetype WriterThread::heldReplies() const
 
 bool WriterThread::anythingPending() const
 {
-    return std::any_of(tests_.begin(), tests_.end(),
-                       [](const auto& entry) { return entry.second.hasPending(); });
+    return !laterCells_.empty() || std::any_of(tests_.begin(), tests_.end(), [](const auto& entry) {
+        return entry.second.hasPending();
+    });
 }
 
 bool WriterThread::spoolInUse() const { return !spool_.isEmpty(); }

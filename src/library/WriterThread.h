@@ -22,7 +22,8 @@ struct Inbox {
     std::map<QUuid, std::vector<discharge::Sample>> samples;
     std::map<QUuid, discharge::Summary> figures; // the latest only
     std::set<QUuid> finished;
-    qsizetype queued = 0; // samples
+    std::map<QUuid, Cell> cells; // the latest only
+    qsizetype queued = 0;        // samples
 };
 
 // Every member under `mutex`.
@@ -71,13 +72,14 @@ private:
         std::optional<discharge::Summary> figures;
         bool figuresPending = false;
         bool finished = false;
+        bool cellPending = false;   // header.cell changed after the header was taken
         bool inSpool = false;       // some of it waits in the spool for the database
         bool headerInSpool = false; // the spool file holds its header
         bool headerStored = false;  // the database holds its row
         int sinceCompaction = 0;    // samples stored since its curve was compacted
         bool hasPending() const
         {
-            return !pending.empty() || figuresPending || (!headerStored && !inSpool);
+            return !pending.empty() || figuresPending || cellPending || (!headerStored && !inSpool);
         }
     };
 
@@ -87,6 +89,7 @@ private:
     bool connectStore();
     bool writeDirect();
     std::optional<Failure> writeTest(LiveTest& t, qint64 now);
+    std::optional<Failure> writeLaterCells();
     void afterCommit();
     void compactDue();
     bool spoolPending();
@@ -109,6 +112,7 @@ private:
     std::unique_ptr<Store> store_;
     SpoolFile spool_;
     std::map<QUuid, LiveTest> tests_;
+    std::map<QUuid, Cell> laterCells_; // of tests already stored and forgotten here
     QElapsedTimer clock_;
     qint64 lastAttemptMs_ = 0;
     qint64 spooledReplies_ = 0; // since the trouble began

@@ -41,6 +41,8 @@ template <typename T> T valueOf(Result<T> r)
     return std::move(std::get<T>(r));
 }
 
+enum class CellEdit { Running, Finished, Stored };
+
 DatabaseLocation at(const QString& path) { return std::get<DatabaseLocation>(parseLocation(path)); }
 
 std::unique_ptr<Store> openStore(const QString& path) { return valueOf(Store::open(at(path))); }
@@ -240,6 +242,110 @@ private Q_SLOTS:
         checkStored(*store, a, first);
         testing::compareSamples(valueOf(store->curve(unfinished->id)), second);
         QCOMPARE(valueOf(store->list({})).size(), std::size_t(2));
+    }
+
+    // A cell named or corrected while the test runs, after its end, or after
+    // its record is complete reaches the record, through the spool too; its
+    // state of health follows the new rated capacity.
+    void cellChanged_data()
+    {
+        QTest::addColumn<int>("when");
+        QTest::addColumn<bool>("unreachable");
+        QTest::newRow("running") << int(CellEdit::Running) << false;
+        QTest::newRow("finished") << int(CellEdit::Finished) << false;
+        QTest::newRow("stored") << int(CellEdit::Stored) << false;
+        QTest::newRow("running, spooled") << int(CellEdit::Running) << true;
+        QTest::newRow("finished, spooled") << int(CellEdit::Finished) << true;
+    }
+
+    void cellChanged()
+    {
+        QFETCH(int, when);
+        QFETCH(bool, unreachable);
+        const QString name = QStringLiteral("cell-%1-%2").arg(when).arg(unreachable);
+        const QString blocker = path(name + QStringLiteral("-blocker"));
+        const QString db = unreachable ? blocked(blocker, QStringLiteral("lib.sqlite"))
+                                       : path(name + QStringLiteral(".sqlite"));
+        TestWriter writer(options(db, path(name + QStringLiteral("-spool"))));
+        QSignalSpy stored(&writer, &TestWriter::stored);
+        const Cell renamed{QStringLiteral("B 7"), QStringLiteral("LiFePO4"), 2.0};
+        const auto samples = testing::syntheticDischarge({800, 11});
+        const QUuid uuid = writer.begin(header(0));
+        // The header and the first replies in the database or the spool
+        // first, with the old cell.
+        const auto durable = [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(writer.status().heldReplies == 0 &&
+                                         writer.status().spooling == unreachable,
+                                     kWaitMs);
+        };
+        discharge::TestModel model;
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            model.take(samples[i]);
+            writer.append(uuid, samples[i]);
+            writer.update(uuid, model.summary());
+            if (i == samples.size() / 2 && when == int(CellEdit::Running)) {
+                durable();
+                writer.setCell(uuid, renamed);
+            }
+        }
+        writer.finish(uuid, model.summary());
+        if (when == int(CellEdit::Finished)) {
+            durable();
+            writer.setCell(uuid, renamed);
+        }
+        if (unreachable) {
+            durable();
+            QVERIFY(QFile::remove(blocker));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(stored.size(), 1, kWaitMs);
+        if (when == int(CellEdit::Stored)) writer.setCell(uuid, renamed);
+        QVERIFY(writer.stop());
+
+        auto store = openStore(db);
+        checkStored(*store, uuid, samples);
+        const auto record = valueOf(store->find(uuid.toString()));
+        QCOMPARE(record->header.cell.name, renamed.name);
+        QCOMPARE(record->header.cell.type, renamed.type);
+        QCOMPARE(record->header.cell.ratedAh, renamed.ratedAh);
+        QVERIFY(record->summary.capacityAh > 0);
+        QCOMPARE(record->stateOfHealth, stateOfHealth(record->summary, renamed));
+    }
+
+    // A spool left with the cell of a test whose record is complete: the
+    // replay changes that record, and a test the database does not know is
+    // no failure.
+    void cellOfStoredTestReplayed()
+    {
+        const QString db = path(QStringLiteral("cell-replay.sqlite"));
+        const auto samples = testing::syntheticDischarge({300, 12});
+        QUuid uuid;
+        {
+            TestWriter writer(options(db, path(QStringLiteral("cell-replay-spool"))));
+            QSignalSpy stored(&writer, &TestWriter::stored);
+            uuid = play(writer, 0, samples);
+            QTRY_COMPARE_WITH_TIMEOUT(stored.size(), 1, kWaitMs);
+            QVERIFY(writer.stop());
+        }
+        SpoolFile spool;
+        spool.setFolder(path(QStringLiteral("cell-replay-file")));
+        std::vector<SpoolRecord> records(2);
+        records[0].kind = records[1].kind = SpoolRecord::Kind::Cell;
+        records[0].test = uuid;
+        records[0].cell = {QStringLiteral("A 1"), QStringLiteral("NiMH"), std::nullopt};
+        records[1].test = QUuid::createUuid();
+        records[1].cell = {QStringLiteral("nobody"), {}, 1.0};
+        QVERIFY(!spool.append(records));
+        const auto read = valueOf(readSpoolFile(spool.path()));
+        QCOMPARE(read.records.size(), std::size_t(2));
+
+        auto store = openStore(db);
+        valueOf(replayRecords(*store, read.records, 0));
+        const auto record = valueOf(store->find(uuid.toString()));
+        QCOMPARE(record->header.cell.name, QStringLiteral("A 1"));
+        QCOMPARE(record->header.cell.type, QStringLiteral("NiMH"));
+        QVERIFY(!record->header.cell.ratedAh);
+        QVERIFY(!record->stateOfHealth); // no rated capacity any more
+        QCOMPARE(valueOf(store->list({})).size(), std::size_t(1));
     }
 
     void refusesBeyondItsBound()

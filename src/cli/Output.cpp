@@ -251,7 +251,7 @@ QString recordsText(const ModuleEnd& m, const RecordsPlace& place)
             text += QStringLiteral("  recorded: test %1 in %2\n").arg(uuidText(u), place.library);
         else if (place.settled)
             text += QStringLiteral("  recorded: test %1 in the spool %2 until %3 answers "
-                                   "('eload-cli tests sync' stores it then)\n")
+                                   "('eload-cli tests sync' on that database stores it then)\n")
                         .arg(uuidText(u), place.spool, place.library);
         else
             text += QStringLiteral("  not recorded in time: test %1; what the writer held "

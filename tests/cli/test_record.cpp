@@ -108,24 +108,43 @@ private Q_SLOTS:
         QCOMPARE(stored, logged);
     }
 
-    // Three modules at addresses given out of order: the pattern numbers the
-    // cells in that order; the default library (no --db) takes them.
-    void cellPatternInOrder()
+    // Three modules at addresses given out of order: the cells are named in
+    // that order, by a pattern (into the default library, no --db) or one
+    // name each.
+    void cellsInOrder_data()
     {
+        QTest::addColumn<QStringList>("cells");
+        QTest::addColumn<QString>("db");
+        QTest::addColumn<QStringList>("names"); // of addresses 3, 1, 2
+        QTest::newRow("pattern") << QStringList{"--cell", "B{n}"} << QString()
+                                 << QStringList{"B1", "B2", "B3"};
+        QTest::newRow("one each") << QStringList{"--cell", "X", "--cell", "Y,1", "--cell", "Z"}
+                                  << QStringLiteral("each.sqlite") << QStringList{"X", "Y,1", "Z"};
+    }
+    void cellsInOrder()
+    {
+        QFETCH(QStringList, cells);
+        QFETCH(QString, db);
+        QFETCH(QStringList, names);
+        QTemporaryDir dir;
+        const QStringList where =
+            db.isEmpty() ? QStringList{} : QStringList{"--db", dir.filePath(db)};
         Line line({1, 2, 3});
-        const Run r = run(line.args({"--address", "3,1,2", "watch", "--interval", "100", "--json",
-                                     "--stop-after", "2", "--cell", "B{n}"}));
+        const Run r = run(line.args(QStringList{"--address", "3,1,2", "watch", "--interval", "100",
+                                                "--json", "--stop-after", "2"} +
+                                    cells + where));
         QVERIFY2(r.status == 0, r.err);
-        QVERIFY(QFile::exists(defaultDatabase()));
-        const Run listed = tests({"list", "--cell", "B?", "--json"});
+        if (db.isEmpty()) QVERIFY(QFile::exists(defaultDatabase()));
+        const Run listed = tests(where + QStringList{"list", "--json"});
         QVERIFY2(listed.status == 0, listed.err);
         QMap<int, QString> cellOf;
         for (const QJsonObject& t : listed.json()) {
+            if (!names.contains(t["cell"]["name"].toString())) continue;
             cellOf[t["address"].toInt()] = t["cell"]["name"].toString();
             QCOMPARE(t["state"].toString(), "finished");
             QVERIFY(t["summary"]["samples"].toInt() >= 2);
         }
-        QCOMPARE(cellOf, (QMap<int, QString>{{3, "B1"}, {1, "B2"}, {2, "B3"}}));
+        QCOMPARE(cellOf, (QMap<int, QString>{{3, names[0]}, {1, names[1]}, {2, names[2]}}));
     }
 
     // Arguments that do not fit: refused before anything is sent or made.

@@ -29,11 +29,22 @@ module do not slow down when the PC is busy. The throughput also gives its
 lowest 5-second window, which shows whether the pace follows the line all
 through the run. --cli PATH
 adds another eload-cli (an earlier build, say) to each throughput case, in
-the same run; --throughput-only leaves out the 500 ms period runs.
+the same run; --throughput-only leaves out the 500 ms period runs. These runs
+record nothing into the test library (--no-db, where the program knows it).
+
+--library: the poll period while `watch` records into the test library. For
+each module count (at the first baud rate), the same `watch --json
+--interval 500ms` runs --rounds times with --no-db and with --db on a SQLite
+file of its own, alternately, each with the sleeper beside it; per run each
+module's period (JSON time, and arrival here), how long the watch took from
+SIGINT to its exit (the writer's stop included), and the replies the library
+holds against the replies the watch printed.
 
 usage: bench_cli.py BUILD_DIR [--seconds S] [--fast-seconds S]
                     [--modules 1,4,6,8] [--bauds 9600,115200] [--json FILE]
                     [--realtime | --busy N] [--cli LABEL=PATH]... [--throughput-only]
+       bench_cli.py BUILD_DIR --library [--rounds N] [--seconds S] [--modules 1,4]
+                    [--bauds 9600] [--json FILE] [--realtime | --busy N]
        bench_cli.py --table FILE.json...   the tables of earlier runs again
 """
 
@@ -121,7 +132,9 @@ class Lines:
     def end(self, seconds):
         time.sleep(seconds)
         self.proc.send_signal(signal.SIGINT)
-        self.proc.wait(30)  # what it says on stderr is a line or two: the pipe holds it
+        signalled = time.monotonic()
+        self.proc.wait(90)  # what it says on stderr is a line or two: the pipe holds it
+        self.exit_s = time.monotonic() - signalled
         self.reader.join()
         self.stderr = self.proc.stderr.read()
         return self.proc.returncode
@@ -185,15 +198,23 @@ def used_interval(stderr, wanted):
     return int(m.group(1)) if m else wanted
 
 
-def watch(cli, link, baud, modules, interval, seconds):
+def library_off(cli):
+    """--no-db for a build that records into the test library; nothing for older ones."""
+    helptext = subprocess.run([cli, "--help"], capture_output=True, text=True).stdout
+    return ["--no-db"] if "--no-db" in helptext else []
+
+
+def watch(cli, link, baud, modules, interval, seconds, extra=None, run_out=None):
     argv = [cli, "--port", link, "--baud",
             str(baud), "--address", "1-%d" % modules, "watch", "--json", "--interval",
-            "%dms" % interval]
+            "%dms" % interval] + (library_off(cli) if extra is None else extra)
     run = Lines(argv)
     status = run.end(seconds)
     stderr = run.stderr.decode()
     got = replies(run.lines)
     failures = sum(1 for _, t in run.lines if '"error"' in t)
+    if run_out is not None:
+        run_out["exit_s"] = run.exit_s
     return status, stderr, got, failures
 
 
@@ -317,6 +338,81 @@ def bench_baud(build, folder, baud, module_counts, seconds, fast_seconds, log, b
     return rows, ref
 
 
+def library_replies(cli, db):
+    """Replies the library holds, over all its tests."""
+    out = subprocess.run([cli, "tests", "--db", db, "list", "--json"], capture_output=True,
+                         text=True, check=True).stdout
+    return sum(json.loads(line)["summary"]["samples"] for line in out.splitlines() if line)
+
+
+def bench_library(build, folder, baud, module_counts, seconds, rounds, log, busy=0):
+    """The same watch with --no-db and with --db, alternately, `rounds` times each."""
+    cli = os.path.join(build, "src", "cli", "eload-cli")
+    rows = []
+    for n in module_counts:
+        sim = Simulator(build, folder, n, baud, busy > 0)
+        try:
+            with Busy(busy):
+                for k in range(rounds):
+                    for label in ("no-db", "sqlite"):
+                        db = os.path.join(folder, "lib-%d-%d.sqlite" % (n, k))
+                        extra = ["--no-db"] if label == "no-db" else ["--db", db]
+                        probe = subprocess.Popen([sys.executable, __file__, "--lateness",
+                                                  str(seconds)], stdout=subprocess.PIPE)
+                        timing = {}
+                        status, stderr, got, failures = watch(cli, sim.link, baud, n, 500,
+                                                              seconds, extra, timing)
+                        wake = json.loads(probe.communicate()[0])
+                        row = {"library": label, "baud": baud, "modules": n, "round": k + 1,
+                               "busy": busy, "status": status, "warning": stderr.strip(),
+                               "failures": failures, "replies": len(got),
+                               "exit_s": timing["exit_s"],
+                               "stored": library_replies(cli, db) if label == "sqlite" else None,
+                               "modules_periods": module_periods(got, n, 500),
+                               "wake_late": wake, "load": os.getloadavg()[0]}
+                        rows.append(row)
+                        log(row)
+        finally:
+            sim.stop()
+    return rows
+
+
+def print_library_row(row):
+    worst = max(row["modules_periods"].values(), key=lambda m: m["json_time"]["max_dev_ms"])
+    medians = [m["json_time"]["median_ms"] for m in row["modules_periods"].values()]
+    print("%6d Bd %d modules, %-6s round %d: %d replies%s, period median %.0f-%.0f ms, worst "
+          "module p99 dev %.0f ms, max dev %.0f ms (arrival p99 %.2f, max %.2f); exit after "
+          "SIGINT %.2f s; status %d, %d failed; sleeper p99 %.2f / max %.2f ms; load %.2f%s" %
+          (row["baud"], row["modules"], row["library"], row["round"], row["replies"],
+           ", %d stored" % row["stored"] if row["stored"] is not None else "", min(medians),
+           max(medians), worst["json_time"]["p99_dev_ms"], worst["json_time"]["max_dev_ms"],
+           worst["arrival"]["p99_dev_ms"], worst["arrival"]["max_dev_ms"], row["exit_s"],
+           row["status"], row["failures"], row["wake_late"]["p99_ms"], row["wake_late"]["max_ms"],
+           row["load"], "; " + row["warning"] if row["warning"] else ""), flush=True)
+
+
+def library_table(rows):
+    print("| Bd | modules | round | library | replies (stored) | period median | p99 / max "
+          "deviation, worst module (JSON time) | p99 / max deviation, arrival | exit after "
+          "SIGINT | a sleeper's lateness, p99 / max | load |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
+    for row in rows:
+        periods = row["modules_periods"].values()
+        medians = [m["json_time"]["median_ms"] for m in periods]
+        worst = max(periods, key=lambda m: m["json_time"]["max_dev_ms"])
+        worst_arrival = max(periods, key=lambda m: m["arrival"]["max_dev_ms"])
+        print("| %d | %d | %d | %s | %d%s | %s | %.0f / %.0f ms | %.2f / %.2f ms | %.2f s | "
+              "%.2f / %.2f ms | %.1f |" % (
+                  row["baud"], row["modules"], row["round"], row["library"], row["replies"],
+                  " (%d)" % row["stored"] if row["stored"] is not None else "",
+                  "%.0f ms" % medians[0] if min(medians) == max(medians) else
+                  "%.0f-%.0f ms" % (min(medians), max(medians)),
+                  worst["json_time"]["p99_dev_ms"], worst["json_time"]["max_dev_ms"],
+                  worst_arrival["arrival"]["p99_dev_ms"], worst_arrival["arrival"]["max_dev_ms"],
+                  row["exit_s"], row["wake_late"]["p99_ms"], row["wake_late"]["max_ms"],
+                  row["load"]))
+
+
 def print_row(row):
     if "mbpoll_fast_polls_per_s" in row:
         m = row["mbpoll"]
@@ -402,7 +498,8 @@ def main():
     if len(sys.argv) > 2 and sys.argv[1] == "--table":
         for path in sys.argv[2:]:
             with open(path) as f:
-                table(json.load(f))
+                results = json.load(f)
+            (library_table if results and "library" in results[0] else table)(results)
         return 0
     ap.add_argument("build", help="build folder with src/cli/eload-cli and sim/eload-sim")
     ap.add_argument("--seconds", type=float, default=60, help="each 500 ms watch and mbpoll run")
@@ -418,7 +515,14 @@ def main():
                     help="another eload-cli to measure beside this build's")
     ap.add_argument("--throughput-only", action="store_true",
                     help="leave out the 500 ms period runs")
+    ap.add_argument("--library", action="store_true",
+                    help="the 500 ms watch with --no-db and with --db, side by side")
+    ap.add_argument("--rounds", type=int, default=2, help="--library: runs of each")
     args = ap.parse_args()
+    # Whatever records by default goes to a library of this run's own.
+    data = tempfile.TemporaryDirectory()
+    os.environ["XDG_DATA_HOME"] = data.name
+    os.environ.pop("ELOAD_DB", None)
     others = [tuple(c.split("=", 1)) for c in args.cli]
     if args.realtime:
         os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(1))  # children inherit it
@@ -428,6 +532,15 @@ def main():
           (time.strftime("%Y-%m-%d %H:%M"), os.cpu_count(), os.getloadavg()[0],
            ", SCHED_FIFO 1" if args.realtime else "",
            ", %d busy processes beside each run" % args.busy if args.busy else ""), flush=True)
+    if args.library:
+        with tempfile.TemporaryDirectory() as folder:
+            results = bench_library(args.build, folder, int(args.bauds.split(",")[0]), counts,
+                                    args.seconds, args.rounds, print_library_row, args.busy)
+        if args.json:
+            with open(args.json, "w") as f:
+                json.dump(results, f, indent=1)
+        library_table(results)
+        return 0
     with tempfile.TemporaryDirectory() as folder:
         for baud in [int(x) for x in args.bauds.split(",")]:
             rows, ref = bench_baud(args.build, folder, baud, counts, args.seconds,

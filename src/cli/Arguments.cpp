@@ -178,7 +178,21 @@ Result applyCsv(Invocation& inv, const QString& value)
     return std::nullopt;
 }
 
-const std::array<OptionSpec, 22> kOptions{{
+Result applyRatedAh(Invocation& inv, const QString& value)
+{
+    inv.ratedAh = positiveNumber(value);
+    if (!inv.ratedAh) return QStringLiteral("a capacity in A·h above 0, e.g. 2.5");
+    return std::nullopt;
+}
+
+Result applyCell(Invocation& inv, const QString& value)
+{
+    if (value.trimmed().isEmpty()) return QStringLiteral("a cell's name, e.g. S01 or 'B{n}'");
+    inv.cells << value;
+    return std::nullopt;
+}
+
+const std::array<OptionSpec, 27> kOptions{{
     {"--port", true, kBus, applyPort},
     {"--baud", true, kBus, applyBaud},
     {"--address", true, kBus, applyAddresses},
@@ -204,6 +218,24 @@ const std::array<OptionSpec, 22> kOptions{{
     {"--stop-at-wh", true, kWatch, applyStopValue<&StopRules::atWh>},
     {"--stop-after", true, kWatch, applyStopAfter},
     {"--lost-after", true, kWatch, applyLostAfter},
+    {"--db", true, kWatch,
+     [](Invocation& inv, const QString& v) -> Result {
+         if (v.isEmpty()) return QStringLiteral("a SQLite file or a postgresql:// URL");
+         inv.db = v;
+         return std::nullopt;
+     }},
+    {"--no-db", false, kWatch,
+     [](Invocation& inv, const QString&) -> Result {
+         inv.noDb = true;
+         return std::nullopt;
+     }},
+    {"--cell", true, kWatch, applyCell},
+    {"--type", true, kWatch,
+     [](Invocation& inv, const QString& v) -> Result {
+         inv.cellType = v;
+         return std::nullopt;
+     }},
+    {"--rated-ah", true, kWatch, applyRatedAh},
     {"--current", true, kSet,
      applyPreset<&PresetChange::current, modbus::kCurrentPresetRange, 'A'>},
     {"--cutoff", true, kSet, applyPreset<&PresetChange::cutoff, modbus::kCutoffPresetRange, 'V'>},
@@ -320,6 +352,14 @@ std::optional<QString> checkCombination(const Invocation& inv, bool jsonAndCsv)
         return QStringLiteral("--xlsx %1 is a folder: with several modules give a file name, "
                               "and each module gets FILE-ADDRESS.xlsx")
             .arg(inv.xlsxFile);
+    if (inv.noDb &&
+        (!inv.db.isEmpty() || !inv.cells.isEmpty() || !inv.cellType.isEmpty() || inv.ratedAh))
+        return QStringLiteral("--no-db records nothing: --db, --cell, --type and --rated-ah "
+                              "describe the record in the test library");
+    if (inv.command == Command::Watch) {
+        const auto names = cellNamesFor(inv);
+        if (auto* e = std::get_if<UsageError>(&names)) return e->message;
+    }
     if (inv.command == Command::Address && inv.addresses.size() > 1 && !inv.yes)
         return QStringLiteral(
                    "address: the new address is a broadcast that every module on the line takes; "
@@ -330,6 +370,30 @@ std::optional<QString> checkCombination(const Invocation& inv, bool jsonAndCsv)
 }
 
 } // namespace
+
+std::variant<QStringList, UsageError> cellNamesFor(const Invocation& inv)
+{
+    const qsizetype modules = qsizetype(inv.addresses.size());
+    const bool pattern = inv.cells.size() == 1 && inv.cells.first().contains(QLatin1String("{n}"));
+    if (!inv.cells.isEmpty() && !pattern && inv.cells.size() != modules)
+        return UsageError{
+            QStringLiteral("--cell: %1 module(s) but %2 cell name(s); give one --cell per module "
+                           "in the order of --address, or one pattern such as --cell 'B{n}' "
+                           "({n} counts the modules from 1)")
+                .arg(modules)
+                .arg(inv.cells.size())};
+    QStringList names;
+    for (qsizetype i = 0; i < modules; ++i) {
+        if (inv.cells.isEmpty())
+            names << QStringLiteral("%1-%2")
+                         .arg(QFileInfo(inv.port).fileName())
+                         .arg(inv.addresses[std::size_t(i)]);
+        else
+            names << QString(inv.cells[pattern ? 0 : i])
+                         .replace(QLatin1String("{n}"), QString::number(i + 1));
+    }
+    return names;
+}
 
 std::variant<std::vector<std::uint8_t>, UsageError> parseAddressList(const QString& text)
 {
@@ -434,6 +498,8 @@ QString helpText()
         "                          must find exactly one module (--yes skips the scan);\n"
         "                          then its old address must be silent and NEW answer\n"
         "  report FILE...          the summary of recordings (.xlsx of the panel, CSV of watch)\n"
+        "  tests COMMAND ...       the test library: list, show, export, import, grade,\n"
+        "                          remove, sync, pack (eload-cli tests --help)\n"
         "\n"
         "Line:\n"
         "  --port PATH|COMn        device, or COM1-COM9 as the panel maps them (ELOAD_COMn,\n"
@@ -470,8 +536,21 @@ QString helpText()
         "  switch-off for about a second, a third ends the program at once. A reader\n"
         "  of stdout that falls behind loses display lines (counted), never a poll.\n"
         "\n"
+        "Test library (watch): each module's test is recorded as it runs, reply by\n"
+        "reply, with the figures of its summary; a database that fails never holds\n"
+        "the test up (its replies wait in the spool, stderr says so):\n"
+        "  --db PATH|URL           a SQLite file or postgresql://...; default $ELOAD_DB,\n"
+        "                          else ~/.local/share/eload-panel/tests.sqlite\n"
+        "  --no-db                 record nothing\n"
+        "  --cell NAME             the cell under test: once per module in the order of\n"
+        "                          --address, or once as a pattern whose {n} counts the\n"
+        "                          modules from 1 ('B{n}'); default PORT-ADDRESS\n"
+        "  --type TEXT             the cells' type (\"18650 Li-ion\")\n"
+        "  --rated-ah AH           the cells' rated capacity, for the state of health\n"
+        "\n"
         "Exit status: 0 done; 1 a file failed, a module did not take a command or its\n"
-        "load did not come on; 2 bad arguments, or the port is missing, busy or not\n"
+        "load did not come on, or the library's writer did not finish within 60 s;\n"
+        "2 bad arguments, or the port is missing, busy or not\n"
         "permitted; 3 a module did not answer, or its line was lost.\n");
 }
 

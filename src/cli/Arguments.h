@@ -57,6 +57,12 @@ struct Invocation {
     std::uint8_t newAddress = 0;
     bool yes = false;
     QStringList files; // `report`
+    // watch: the test library the tests are recorded into.
+    QString db;        // --db; empty: ELOAD_DB, else the default file
+    bool noDb = false; // --no-db: nothing recorded
+    QStringList cells; // --cell, once per module or one pattern with {n}
+    QString cellType;
+    std::optional<double> ratedAh;
 };
 
 struct UsageError {
@@ -78,5 +84,11 @@ std::optional<std::chrono::milliseconds> parseDuration(const QString& text,
                                                        std::chrono::milliseconds bareUnit);
 
 QString helpText();
+
+// The cell each module of a watch tests, in the order of the addresses:
+// --cell given once per module, or once as a pattern whose {n} counts the
+// modules from 1; without --cell the port's name and the address
+// ("ttyUSB0-3"). An error when the count does not fit.
+std::variant<QStringList, UsageError> cellNamesFor(const Invocation& inv);
 
 } // namespace eload::cli

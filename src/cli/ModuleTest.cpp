@@ -42,7 +42,12 @@ std::optional<TestEnd> ModuleTest::take(const Reading& r, const StopRules& rules
 {
     last_ = r;
     files_.append(r, errors, model_.silentPolls() >= silence_.gapPolls);
+    const bool wasRunning = model_.running();
     const Change change = model_.take(discharge::sampleOf(r));
+    // Ending, the switch-off's reply still counts in the discharge; a new
+    // one starting then is not this watch's test.
+    if (record_ && (state_ == State::Running || change != Change::Started))
+        record_->taken(r, change, wasRunning || change == Change::Started, model_);
     if (state_ != State::Running) return std::nullopt;
     if (auto end = modelEnd(change)) return end;
     if (auto end = switchOnEnd(r)) return end;
@@ -52,6 +57,7 @@ std::optional<TestEnd> ModuleTest::take(const Reading& r, const StopRules& rules
 std::optional<TestEnd> ModuleTest::missed(qint64 monotonicMsecs)
 {
     const Change change = model_.missed(monotonicMsecs);
+    if (record_) record_->missed(model_);
     if (state_ != State::Running) return std::nullopt;
     return modelEnd(change);
 }
@@ -124,6 +130,10 @@ ModuleEnd ModuleTest::finish(std::optional<bool> loadOn, QStringList& errors)
     m.summary.end = end_.moduleReason;
     m.loadOnAtEnd = loadOn;
     m.files = files_.close(errors);
+    if (record_) {
+        record_->finish(m.summary);
+        m.records = record_->tests();
+    }
     return m;
 }
 

@@ -7,8 +7,11 @@
 
 #include "cli/Arguments.h"
 #include "cli/ModuleFiles.h"
+#include "cli/ModuleRecord.h"
 #include "cli/Output.h"
 #include "discharge/TestModel.h"
+
+#include <memory>
 
 namespace eload::cli {
 
@@ -27,6 +30,9 @@ public:
     std::uint8_t address() const { return address_; }
     State state() const { return state_; }
     ModuleFiles& files() { return files_; }
+    // Records its tests into the test library too.
+    void record(std::unique_ptr<ModuleRecord> record) { record_ = std::move(record); }
+    const ModuleRecord* record() const { return record_.get(); }
     const std::optional<modbus::Reading>& last() const { return last_; }
     const TestEnd& end() const { return end_; }
 
@@ -56,6 +62,7 @@ private:
     discharge::TestModel model_;
     State state_ = State::Running;
     ModuleFiles files_;
+    std::unique_ptr<ModuleRecord> record_;
     std::optional<modbus::Reading> last_;
     TestEnd end_;
     int repliesBelow_ = 0;

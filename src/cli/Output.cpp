@@ -238,7 +238,44 @@ QString csvRowWithAddress(std::uint8_t address, const Reading& r)
     return QString::number(address) + u',' + reader::csvRow(discharge::sampleOf(r));
 }
 
-QString summaryText(const ModuleEnd& m, const Tally& tally)
+namespace {
+
+QString uuidText(const QUuid& u) { return u.toString(QUuid::WithoutBraces); }
+
+// Each record on a line: in the database, or waiting in the spool.
+QString recordsText(const ModuleEnd& m, const RecordsPlace& place)
+{
+    QString text;
+    for (const QUuid& u : m.records) {
+        if (place.stored.contains(u))
+            text += QStringLiteral("  recorded: test %1 in %2\n").arg(uuidText(u), place.library);
+        else if (place.settled)
+            text += QStringLiteral("  recorded: test %1 in the spool %2 until %3 answers "
+                                   "('eload-cli tests sync' on that database stores it then)\n")
+                        .arg(uuidText(u), place.spool, place.library);
+        else
+            text += QStringLiteral("  not recorded in time: test %1; what the writer held "
+                                   "may be in the spool %2\n")
+                        .arg(uuidText(u), place.spool);
+    }
+    return text;
+}
+
+QJsonObject recordsJson(const ModuleEnd& m, const RecordsPlace& place)
+{
+    QJsonArray records;
+    for (const QUuid& u : m.records)
+        records.append(QJsonObject{{QStringLiteral("uuid"), uuidText(u)},
+                                   {QStringLiteral("stored"), place.stored.contains(u)}});
+    return {{QStringLiteral("library"), place.library},
+            {QStringLiteral("spool"), place.spool},
+            {QStringLiteral("settled"), place.settled},
+            {QStringLiteral("tests"), records}};
+}
+
+} // namespace
+
+QString summaryText(const ModuleEnd& m, const Tally& tally, const RecordsPlace* place)
 {
     const QString load = !m.loadOnAtEnd ? QStringLiteral("load state not read back")
                                         : QStringLiteral("load %1").arg(loadWord(*m.loadOnAtEnd));
@@ -248,10 +285,11 @@ QString summaryText(const ModuleEnd& m, const Tally& tally)
         QStringLiteral("  %1\n").arg(tally.text());
     for (const QString& f : m.files)
         text += QStringLiteral("  written: %1\n").arg(f);
+    if (place) text += recordsText(m, *place);
     return text;
 }
 
-QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally)
+QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally, const RecordsPlace* place)
 {
     QJsonObject s = summaryObject(m.summary);
     const QJsonObject test = testObject(m.summary);
@@ -263,7 +301,9 @@ QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally)
     s.insert(QStringLiteral("replies"), tally.replies);
     s.insert(QStringLiteral("failed_tries"), tally.failed());
     s.insert(QStringLiteral("files"), QJsonArray::fromStringList(m.files));
-    return {{QStringLiteral("address"), m.address}, {QStringLiteral("summary"), s}};
+    QJsonObject o{{QStringLiteral("address"), m.address}, {QStringLiteral("summary"), s}};
+    if (place) o.insert(QStringLiteral("records"), recordsJson(m, *place));
+    return o;
 }
 
 QString recordingSummaryText(const QString& file, int address, const discharge::Summary& s)

@@ -7,8 +7,10 @@
 #include "modbus/Reading.h"
 
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -52,10 +54,21 @@ struct ModuleEnd {
     discharge::Summary summary;
     std::optional<bool> loadOnAtEnd; // as read back; nothing when it could not be
     QStringList files;               // complete files written
+    QList<QUuid> records;            // its tests in the test library, oldest first
 };
 
-QString summaryText(const ModuleEnd& m, const Tally& tally);
-QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally);
+// Where a watch's records went, once the library's writer has stopped.
+struct RecordsPlace {
+    QString library;     // the database, as shown
+    QString spool;       // the spool's folder
+    QSet<QUuid> stored;  // finished and complete in the database
+    bool settled = true; // the writer ended in time with everything in the database or spool
+};
+
+// `place`: where its records went; none without the library.
+QString summaryText(const ModuleEnd& m, const Tally& tally, const RecordsPlace* place = nullptr);
+QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally,
+                        const RecordsPlace* place = nullptr);
 // `report`: a summary of a recording, for people and as JSON ("address" null
 // when the file names none); `address` is the module's in a CSV of `watch
 // --csv` on standard output, else 0.

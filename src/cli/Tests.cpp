@@ -19,6 +19,7 @@ int runCommand(Store& store, const TestsInvocation& inv)
     case TestsCommand::Grade: return gradeTests(store, inv);
     case TestsCommand::Remove: return removeTests(store, inv);
     case TestsCommand::Sync: return syncSpool(store, inv);
+    case TestsCommand::Pack: return packCells(store, inv);
     case TestsCommand::Help: break;
     }
     return kDone;

@@ -15,6 +15,7 @@ const QHash<QString, Command> kCommands = {
     {QStringLiteral("export"), Command::Export}, {QStringLiteral("import"), Command::Import},
     {QStringLiteral("grade"), Command::Grade},   {QStringLiteral("remove"), Command::Remove},
     {QStringLiteral("sync"), Command::Sync},     {QStringLiteral("help"), Command::Help},
+    {QStringLiteral("pack"), Command::Pack},
 };
 
 struct OptionSpec {
@@ -22,15 +23,17 @@ struct OptionSpec {
     QList<Command> commands; // empty: every command
 };
 
-const QList<Command> kFiltered = {Command::List, Command::Grade};
+const QList<Command> kFiltered = {Command::List, Command::Grade, Command::Pack};
 
 const QHash<QString, OptionSpec> kOptions = {
     {QStringLiteral("--db"), {true, {}}},
     {QStringLiteral("--json"), {false, {}}},
     {QStringLiteral("--csv"), {false, {}}},
     {QStringLiteral("--help"), {false, {}}},
-    {QStringLiteral("--cell"), {true, {Command::List, Command::Grade, Command::Import}}},
-    {QStringLiteral("--type"), {true, {Command::List, Command::Grade, Command::Import}}},
+    {QStringLiteral("--cell"),
+     {true, {Command::List, Command::Grade, Command::Import, Command::Pack}}},
+    {QStringLiteral("--type"),
+     {true, {Command::List, Command::Grade, Command::Import, Command::Pack}}},
     {QStringLiteral("--since"), {true, kFiltered}},
     {QStringLiteral("--until"), {true, kFiltered}},
     {QStringLiteral("--grade"), {true, kFiltered}},
@@ -39,6 +42,11 @@ const QHash<QString, OptionSpec> kOptions = {
     {QStringLiteral("--format"), {true, {Command::Export}}},
     {QStringLiteral("--output"), {true, {Command::Export}}},
     {QStringLiteral("--rules"), {true, {Command::Grade}}},
+    {QStringLiteral("--series"), {true, {Command::Pack}}},
+    {QStringLiteral("--parallel"), {true, {Command::Pack}}},
+    {QStringLiteral("--graded"), {false, {Command::Pack}}},
+    {QStringLiteral("--balance-resistance"), {false, {Command::Pack}}},
+    {QStringLiteral("--max-resistance-spread"), {true, {Command::Pack}}},
 };
 
 struct Given {
@@ -82,6 +90,25 @@ std::optional<QString> takeFormat(const Given& g, TestsInvocation& inv)
     return std::nullopt;
 }
 
+// A pack's count of groups or of cells in a group.
+std::optional<QString> takeCount(const Given& g, int& into)
+{
+    bool ok = false;
+    into = g.value.toInt(&ok);
+    if (ok && into >= 1 && into <= 10'000) return std::nullopt;
+    return QStringLiteral("%1 %2: a whole number from 1, e.g. 4").arg(g.name, g.value);
+}
+
+std::optional<QString> takeSpread(const Given& g, TestsInvocation& inv)
+{
+    bool ok = false;
+    const double v = QString(g.value).remove(u'%').toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v < 0)
+        return QStringLiteral("%1 %2: a percentage of 0 or more, e.g. 5").arg(g.name, g.value);
+    inv.maxResistanceSpreadPercent = v;
+    return std::nullopt;
+}
+
 // The value of an option into the invocation; what was wrong, if anything.
 std::optional<QString> take(const Given& g, TestsInvocation& inv)
 {
@@ -114,6 +141,16 @@ std::optional<QString> take(const Given& g, TestsInvocation& inv)
         inv.file = g.value;
     else if (n == u"--rules")
         inv.rules = g.value;
+    else if (n == u"--series")
+        return takeCount(g, inv.series);
+    else if (n == u"--parallel")
+        return takeCount(g, inv.parallel);
+    else if (n == u"--graded")
+        inv.graded = true;
+    else if (n == u"--balance-resistance")
+        inv.balanceResistance = true;
+    else if (n == u"--max-resistance-spread")
+        return takeSpread(g, inv);
     return std::nullopt;
 }
 
@@ -160,6 +197,7 @@ std::optional<QString> operandsFit(const TestsInvocation& inv)
     switch (inv.command) {
     case Command::List:
     case Command::Sync:
+    case Command::Pack:
         if (n > 0) return QStringLiteral("unexpected %1").arg(inv.operands.first());
         break;
     case Command::Show:
@@ -175,6 +213,8 @@ std::optional<QString> operandsFit(const TestsInvocation& inv)
     case Command::Grade:
     case Command::Help: break;
     }
+    if (inv.command == Command::Pack && (inv.series == 0 || inv.parallel == 0))
+        return QStringLiteral("pack needs --series S and --parallel P (e.g. 4 and 5 for 4S5P)");
     if (inv.command == Command::Export && inv.format == u"xlsx" && inv.file.isEmpty())
         return QStringLiteral("export --format xlsx needs --output FILE");
     return std::nullopt;
@@ -232,6 +272,19 @@ QString testsHelpText()
         "                       (default rules: ~/.config/eload-panel/grades.json)\n"
         "  remove ID...         deletes tests with their curves\n"
         "  sync                 stores what writers left in the spool\n"
+        "  pack --series S --parallel P [list's filters] [--graded]\n"
+        "       [--balance-resistance] [--max-resistance-spread PCT]\n"
+        "                       matches cells into S groups of P in parallel, group\n"
+        "                       capacities as equal as possible: each cell counts with\n"
+        "                       its most recent finished test among those the filters\n"
+        "                       select (one ended by OPP, OTP or a lost line leaves\n"
+        "                       the cell out); the S*P cells of most capacity go in.\n"
+        "                       --graded: only cells whose test has a grade but reject;\n"
+        "                       --balance-resistance: then the groups' resistances\n"
+        "                       closest; --max-resistance-spread: their spread at most\n"
+        "                       PCT % of the mean, before capacity. Prints each group,\n"
+        "                       the spread and its proof or lower bound, the cells left\n"
+        "                       over; too few cells is exit status 2\n"
         "\n"
         "  --db URL|PATH        a SQLite file, or postgresql://user@host:port/database?...\n"
         "                       (libpq's service and password files apply); default\n"

@@ -10,7 +10,7 @@
 
 namespace eload::cli {
 
-enum class TestsCommand { Help, List, Show, Export, Import, Grade, Remove, Sync };
+enum class TestsCommand { Help, List, Show, Export, Import, Grade, Remove, Sync, Pack };
 enum class TestsOutput { People, Json, Csv };
 
 struct TestsInvocation {
@@ -24,6 +24,11 @@ struct TestsInvocation {
     QString format;     // export: "csv" or "xlsx"
     QString file;       // export --output
     QString rules;      // grade --rules; empty: the default file
+    // pack
+    int series = 0, parallel = 0;
+    bool graded = false; // only cells whose test has a grade other than reject
+    bool balanceResistance = false;
+    std::optional<double> maxResistanceSpreadPercent;
 };
 
 struct TestsUsageError {

@@ -12,5 +12,7 @@ int importFiles(library::Store& store, const TestsInvocation& inv);
 int gradeTests(library::Store& store, const TestsInvocation& inv);
 int removeTests(library::Store& store, const TestsInvocation& inv);
 int syncSpool(library::Store& store, const TestsInvocation& inv);
+// TestsPack.cpp
+int packCells(library::Store& store, const TestsInvocation& inv);
 
 } // namespace eload::cli

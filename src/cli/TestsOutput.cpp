@@ -23,11 +23,6 @@ QString utcTime(qint64 msecs)
     return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
-// The panel's patterns count what a register holds.
-QString ampHours(double v)
-{
-    return modbus::capacityText(std::uint32_t(std::max(0LL, std::llround(v * 1000))));
-}
 QString wattHours(double v)
 {
     return modbus::energyText(std::uint32_t(std::max(0LL, std::llround(v * 1000))));
@@ -128,6 +123,12 @@ QString idsText(const QList<qint64>& ids)
 }
 
 } // namespace
+
+// The panel's patterns count what a register holds.
+QString ampHours(double v)
+{
+    return modbus::capacityText(std::uint32_t(std::max(0LL, std::llround(v * 1000))));
+}
 
 QString csvField(const QString& text)
 {
@@ -305,10 +306,11 @@ QString importText(const library::ImportOutcome& o)
     QString text;
     for (const QString& w : o.warnings)
         text += QStringLiteral("warning: %1\n").arg(w);
-    if (o.ids.isEmpty()) return text + QStringLiteral("%1: no discharge with the load on\n").arg(o.path);
-    return text + QStringLiteral("%1: stored as test%2 %3\n")
-                      .arg(o.path, o.ids.size() == 1 ? QString() : QStringLiteral("s"),
-                           idsText(o.ids));
+    if (o.ids.isEmpty())
+        return text + QStringLiteral("%1: no discharge with the load on\n").arg(o.path);
+    return text +
+           QStringLiteral("%1: stored as test%2 %3\n")
+               .arg(o.path, o.ids.size() == 1 ? QString() : QStringLiteral("s"), idsText(o.ids));
 }
 
 QJsonObject importJson(const library::ImportOutcome& o)

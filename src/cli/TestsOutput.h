@@ -26,6 +26,9 @@ QJsonObject importJson(const library::ImportOutcome& o);
 QString gradingText(const library::TestRecord& r, const library::Grading& g);
 QJsonObject gradingJson(const library::TestRecord& r, const library::Grading& g);
 
+// "2.500AH": the panel's pattern.
+QString ampHours(double v);
+
 // RFC 4180: quoted when it holds a comma, a quote or a line break.
 QString csvField(const QString& text);
 

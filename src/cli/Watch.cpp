@@ -4,8 +4,10 @@
 #include "cli/Pacing.h"
 #include "recording/RowJournal.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <algorithm>
 #include <csignal>
 #include <pthread.h>
@@ -34,6 +36,8 @@ constexpr milliseconds kLongestWait{3600 * 1000};
 // time or two does not leave the line idle, few enough that an end's
 // switch-off follows within a few polls.
 constexpr int kPollsQueued = 2;
+// How often the end asks whether the test library's writer has finished.
+constexpr milliseconds kWriterTick{50};
 
 const TestEnd kSignalEnd{{}, QStringLiteral("signal"), QStringLiteral("a signal")};
 const TestEnd kTimeEnd{{}, QStringLiteral("stop-after"), QStringLiteral("--stop-after")};
@@ -71,7 +75,8 @@ void startWithoutSignals(QThread& thread)
 
 } // namespace
 
-Watch::Watch(Invocation inv, std::unique_ptr<Bus> bus)
+Watch::Watch(Invocation inv, std::unique_ptr<Bus> bus,
+             std::optional<library::DatabaseLocation> library)
     : inv_(std::move(inv)), out_(STDOUT_FILENO), err_(STDERR_FILENO),
       worker_(new LineWorker(std::move(bus))), wanted_(inv_.interval), interval_(inv_.interval)
 {
@@ -91,6 +96,36 @@ Watch::Watch(Invocation inv, std::unique_ptr<Bus> bus)
     probes_.resize(n);
     switchOnSent_.resize(n, 0);
     offPending_.resize(n, 0);
+    writerTimer_.setInterval(kWriterTick);
+    connect(&writerTimer_, &QTimer::timeout, this, &Watch::awaitWriter);
+    if (library) startRecording(*library);
+}
+
+// The writer's thread connects (and makes a SQLite file) while the first
+// polls go out; trouble with the database is told on stderr and never holds
+// a poll up.
+void Watch::startRecording(const library::DatabaseLocation& location)
+{
+    library::WriterOptions options;
+    options.location = location;
+    writer_ = std::make_unique<library::TestWriter>(std::move(options));
+    place_.library = location.displayText();
+    place_.spool = library::defaultSpoolFolder(location);
+    connect(writer_.get(), &library::TestWriter::problem, this,
+            [this](const QString& m) { say(QStringLiteral("test library: %1").arg(m)); });
+    connect(writer_.get(), &library::TestWriter::recovered, this,
+            [this](const QString& m) { say(QStringLiteral("test library: %1").arg(m)); });
+    connect(writer_.get(), &library::TestWriter::stored, this,
+            [this](const QUuid& test) { place_.stored.insert(test); });
+    const QStringList cells = std::get<QStringList>(cellNamesFor(inv_));
+    for (std::size_t i = 0; i < tests_.size(); ++i) {
+        library::TestHeader header;
+        header.cell = {cells[qsizetype(i)], inv_.cellType, inv_.ratedAh};
+        header.station = QSysInfo::machineHostName();
+        header.port = inv_.port;
+        header.address = inv_.addresses[i];
+        tests_[i]->record(std::make_unique<ModuleRecord>(*writer_, std::move(header)));
+    }
 }
 
 Watch::~Watch()
@@ -587,8 +622,9 @@ void Watch::printSummaries()
     QByteArray text;
     for (const ModuleEnd& e : ends_) {
         const Tally& tally = tallies_[indexOf(e.address)];
-        text += inv_.format == Format::Json ? jsonLine(summaryJson(e, tally))
-                                            : summaryText(e, tally).toUtf8();
+        const RecordsPlace* place = inv_.noDb ? nullptr : &place_;
+        text += inv_.format == Format::Json ? jsonLine(summaryJson(e, tally, place))
+                                            : summaryText(e, tally, place).toUtf8();
     }
     if (inv_.format == Format::Csv) return err_.keep(text);
     out_.keep(text);
@@ -598,10 +634,62 @@ void Watch::printSummaries()
     err_.keep(text);
 }
 
+// Every load is off and every file closed: the records are stored or
+// spooled before the summary says where they went. The writer is asked
+// without waiting, each tick, so that the event thread never blocks on it.
 void Watch::done()
 {
     done_ = true;
     wakeTimer_.stop();
+    if (!writer_) return report();
+    writerDeadline_ = Clock::now() + kWriterWait;
+    awaitWriter();
+    if (writer_) writerTimer_.start();
+}
+
+void Watch::awaitWriter()
+{
+    if (writer_->stop(0)) return writerStopped(true);
+    if (Clock::now() >= writerDeadline_) writerStopped(false);
+}
+
+void Watch::writerStopped(bool settled)
+{
+    writerTimer_.stop();
+    place_.settled = settled;
+    // Its last `stored` may still wait in the queue behind this tick.
+    QCoreApplication::sendPostedEvents(writer_.get(), QEvent::MetaCall);
+    // A writer still held by a database is left to end with the process:
+    // what it had is in the spool already, and its destructor would wait again.
+    if (!settled) (void)writer_.release();
+    writer_.reset();
+    sayWhereRecordsWent();
+    report();
+}
+
+void Watch::sayWhereRecordsWent()
+{
+    qsizetype spooled = 0;
+    for (const ModuleEnd& e : ends_)
+        for (const QUuid& u : e.records)
+            spooled += !place_.stored.contains(u);
+    if (!place_.settled) {
+        status_ = std::max(status_, int(kFailed));
+        say(QStringLiteral("the test library's writer did not finish within %1 s: what it "
+                           "held is in the spool %2 or lost; 'eload-cli tests sync' stores what "
+                           "the spool holds")
+                .arg(kWriterWait.count() / 1000)
+                .arg(place_.spool));
+    } else if (spooled > 0) {
+        say(QStringLiteral("%1 test(s) stay in the spool %2 until %3 answers; 'eload-cli tests "
+                           "sync' (or the next watch) stores them then")
+                .arg(spooled)
+                .arg(place_.spool, place_.library));
+    }
+}
+
+void Watch::report()
+{
     printSummaries();
     if (const qint64 dropped = out_.dropped())
         say(QStringLiteral("the reader of stdout fell behind: %1 display line(s) were not shown "

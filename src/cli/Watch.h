@@ -19,6 +19,7 @@
 #include "cli/ModuleTest.h"
 #include "cli/OutputStream.h"
 #include "cli/Pacing.h"
+#include "library/TestWriter.h"
 
 #include <QObject>
 #include <QThread>
@@ -39,7 +40,12 @@ public:
     // How long the summary may wait for a reader of stdout that makes no progress.
     static constexpr std::chrono::milliseconds kSummaryWait{5000};
 
-    Watch(Invocation inv, std::unique_ptr<Bus> bus);
+    // How long the end waits for the test library's writer to store or spool what it holds.
+    static constexpr std::chrono::milliseconds kWriterWait{60'000};
+
+    // `library`: where the tests are recorded; none with --no-db.
+    Watch(Invocation inv, std::unique_ptr<Bus> bus,
+          std::optional<library::DatabaseLocation> library = std::nullopt);
     ~Watch() override;
 
     // Files named on the command line that exist already, or that cannot be
@@ -89,8 +95,13 @@ private:
     void showLive(std::size_t i, const QString& note);
     void say(const QString& message);
     void fileErrors(const QStringList& errors);
+    void startRecording(const library::DatabaseLocation& location);
+    void awaitWriter();
+    void writerStopped(bool settled);
+    void sayWhereRecordsWent();
     void printSummaries();
     void done();
+    void report();
 
     Invocation inv_;
     OutputStream out_;
@@ -106,6 +117,10 @@ private:
     std::deque<Job> urgent_;
     std::vector<ModuleEnd> ends_;
     std::optional<LiveLines> live_;
+    std::unique_ptr<library::TestWriter> writer_; // none with --no-db
+    RecordsPlace place_;
+    QTimer writerTimer_;
+    Clock::time_point writerDeadline_;
     QTimer wakeTimer_;
     Clock::duration wanted_;   // the interval asked for
     Clock::duration interval_; // each module's period: wanted_, or a round when line-bound

@@ -8,6 +8,7 @@
 #include "cli/Watch.h"
 #include "core/TerminationSignals.h"
 #include "desktop/SleepInhibitor.h"
+#include "library/Location.h"
 
 #include <QCoreApplication>
 #include <csignal>
@@ -33,11 +34,12 @@ void recoverWorkbooks(const QString& xlsxFile)
         printError(failure);
 }
 
-int runWatch(const Invocation& inv, std::unique_ptr<Bus> bus)
+int runWatch(const Invocation& inv, std::unique_ptr<Bus> bus,
+             const std::optional<library::DatabaseLocation>& library)
 {
     // A closed pipe on stdout must not end the test before its load is off.
     std::signal(SIGPIPE, SIG_IGN);
-    Watch watch(inv, std::move(bus));
+    Watch watch(inv, std::move(bus), library);
     // The second signal still switches the loads off; the third ends at once.
     TerminationSignals signals(nullptr, 2);
     QObject::connect(&signals, &TerminationSignals::received, &watch, &Watch::stop);
@@ -50,8 +52,23 @@ int runWatch(const Invocation& inv, std::unique_ptr<Bus> bus)
     return QCoreApplication::exec();
 }
 
+// Where a watch records its tests, resolved as `tests` resolves it; nothing
+// with --no-db. A --db that names no database is bad usage: nothing is sent.
+std::variant<std::optional<library::DatabaseLocation>, QString> libraryOf(const Invocation& inv)
+{
+    if (inv.command != Command::Watch || inv.noDb) return std::nullopt;
+    auto location = library::parseLocation(inv.db);
+    if (auto* f = library::failureOf(location)) return f->message;
+    return std::get<library::DatabaseLocation>(location);
+}
+
 int runOnLine(const Invocation& inv)
 {
+    const auto library = libraryOf(inv);
+    if (auto* e = std::get_if<QString>(&library)) {
+        printError(*e + QStringLiteral("\nTry 'eload-cli --help'."));
+        return kBadUsage;
+    }
     if (inv.command == Command::Watch) {
         if (!inv.xlsxFile.isEmpty()) recoverWorkbooks(inv.xlsxFile);
         if (auto refused = Watch::refusedFile(inv)) {
@@ -73,7 +90,9 @@ int runOnLine(const Invocation& inv)
     case Command::Clear: return clearData(*bus, inv);
     case Command::Address: return changeAddress(*bus, inv);
     case Command::Scan: return scanModules(*bus, inv);
-    default: return runWatch(inv, std::move(bus));
+    default:
+        return runWatch(inv, std::move(bus),
+                        std::get<std::optional<library::DatabaseLocation>>(library));
     }
 }
 

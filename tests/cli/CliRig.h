@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace eload::test {
@@ -41,6 +42,15 @@ struct Run {
         return {};
     }
 };
+
+// A watch records into the test library of the user's data folder: each
+// test program gives its runs a data folder of its own, gone at its end.
+inline void keepLibraryApart()
+{
+    static QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    qunsetenv("ELOAD_DB");
+}
 
 inline Run finish(QProcess& p, int waitMs = kWaitMs)
 {

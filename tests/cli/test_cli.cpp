@@ -29,6 +29,8 @@ Q_DECLARE_METATYPE(Frames)
 class CliTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { keepLibraryApart(); }
+
     void refusals_data()
     {
         QTest::addColumn<QStringList>("args");

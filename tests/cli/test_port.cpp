@@ -53,6 +53,7 @@ class PortTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
+        keepLibraryApart();
         if (::geteuid() != 0) QSKIP("root and another user are both needed");
         if (QStandardPaths::findExecutable("setpriv").isEmpty()) QSKIP("setpriv is missing");
     }

@@ -46,6 +46,8 @@ int switchOns(const Line& line, const std::vector<std::uint8_t>& addresses)
 class WatchTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { keepLibraryApart(); }
+
     // Two discharges of one module without a clear: the second's figures are
     // its own, the counts at its end less those it began with, and its mean
     // current is the current that flowed.

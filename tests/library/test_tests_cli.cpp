@@ -6,13 +6,16 @@
 #include "Synthetic.h"
 
 #include "library/Export.h"
+#include "library/Store.h"
 #include "reader/RecordingFile.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,6 +45,29 @@ Run cli(const QStringList& args)
     p.waitForFinished();
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
             p.readAllStandardError()};
+}
+
+// One test of `cell`, stored as a writer would store it, `day` days into March 2026.
+bool storeTest(library::Store& store, const QString& cell, double ah, int milliohm,
+               discharge::EndReason end, bool finished, int day)
+{
+    library::TestHeader h;
+    h.uuid = QUuid::createUuid();
+    h.cell.name = cell;
+    h.startMsecs = QDateTime(QDate(2026, 3, day), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch();
+    discharge::Summary s;
+    s.startMsecs = h.startMsecs;
+    s.endMsecs = h.startMsecs + 3'600'000;
+    s.capacityAh = ah;
+    s.resistanceMilliohm = std::uint16_t(milliohm);
+    s.end = end;
+    s.samples = s.loadOnSamples = 100;
+    if (store.beginWrite()) return false;
+    auto id = store.ensureTest(h);
+    if (!std::holds_alternative<qint64>(id) ||
+        store.storeFigures(std::get<qint64>(id), s, finished, std::nullopt, s.endMsecs))
+        return false;
+    return !store.commit();
 }
 
 } // namespace
@@ -180,6 +206,107 @@ private Q_SLOTS:
         QCOMPARE(r.status, 1);
         r = cli({"list", "--json"});
         QCOMPARE(r.json().size(), 1);
+    }
+
+    // Cells with hand-made tests: 2S2P of C1..C4 balances exactly (3.0 +
+    // 2.7 = 2.9 + 2.8); C5's latest test is weaker than its older one, C6's
+    // latest ended by OTP, C7's never finished. So C5 is left over, C6 is
+    // not considered and C7 not seen at all.
+    void pack()
+    {
+        const QString db = path(QStringLiteral("pack.sqlite"));
+        {
+            library::DatabaseLocation where;
+            where.path = db;
+            auto opened = library::Store::open(where);
+            QVERIFY(std::holds_alternative<std::unique_ptr<library::Store>>(opened));
+            library::Store& store = *std::get<std::unique_ptr<library::Store>>(opened);
+            using discharge::EndReason;
+            struct Made {
+                const char* cell;
+                double ah;
+                int milliohm;
+                EndReason end;
+                bool finished;
+                int day;
+            };
+            for (const Made& m : {Made{"C1", 3.0, 40, EndReason::Uvlo, true, 2},
+                                  Made{"C2", 2.9, 42, EndReason::Uvlo, true, 2},
+                                  Made{"C3", 2.8, 41, EndReason::Uvlo, true, 2},
+                                  Made{"C4", 2.7, 43, EndReason::Uvlo, true, 2},
+                                  Made{"C5", 3.5, 30, EndReason::Uvlo, true, 1},
+                                  Made{"C5", 1.0, 90, EndReason::Uvlo, true, 2},
+                                  Made{"C6", 2.6, 40, EndReason::Uvlo, true, 1},
+                                  Made{"C6", 5.0, 40, EndReason::Otp, true, 2},
+                                  Made{"C7", 4.0, 40, EndReason::None, false, 2}})
+                QVERIFY(storeTest(store, m.cell, m.ah, m.milliohm, m.end, m.finished, m.day));
+        }
+        Run r = cli({"--db", db, "pack", "--series", "2", "--parallel", "2", "--json"});
+        QVERIFY2(r.status == 0, r.err.constData());
+        const QJsonObject p = r.json().value(0);
+        QSet<QSet<QString>> groups;
+        for (const QJsonValue& g : p["groups"].toArray()) {
+            QSet<QString> cells;
+            for (const QJsonValue& c : g["cells"].toArray())
+                cells << c["cell"].toString();
+            groups << cells;
+            QCOMPARE(g["capacity_Ah"].toDouble(), 5.7);
+        }
+        QCOMPARE(groups, (QSet<QSet<QString>>{{"C1", "C4"}, {"C2", "C3"}}));
+        QCOMPARE(p["spread_Ah"].toDouble(), 0.0);
+        QVERIFY(p["optimal"].toBool());
+        QCOMPARE(p["left_over"].toArray().size(), 1);
+        QCOMPARE(p["left_over"][0]["cell"].toString(), QStringLiteral("C5"));
+        QCOMPARE(p["left_over"][0]["capacity_Ah"].toDouble(), 1.0);
+        QCOMPARE(p["not_considered"].toArray().size(), 1);
+        QCOMPARE(p["not_considered"][0]["cell"].toString(), QStringLiteral("C6"));
+        QVERIFY(p["not_considered"][0]["reason"].toString().contains("otp"));
+
+        // 1S3P takes the three largest; the spread of one group is none.
+        r = cli({"--db", db, "pack", "--series", "1", "--parallel", "3"});
+        QVERIFY2(r.status == 0 && r.out.contains("C1") && r.out.contains("left over: C4"),
+                 r.out.constData());
+        // 4S1P: one cell per group, the spread is the strongest less the weakest of four.
+        r = cli({"--db", db, "pack", "--series", "4", "--parallel", "1", "--csv"});
+        QVERIFY2(r.status == 0, r.err.constData());
+        const QStringList rows = QString::fromUtf8(r.out).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 1 + 5 + 1); // header, 4 in groups and C5 left over, C6 out
+        QVERIFY(rows.contains(QStringLiteral("left-over,C5,6,1,90,")));
+        r = cli({"--db", db, "pack", "--series", "4", "--parallel", "1", "--json"});
+        QCOMPARE(qRound(r.json().value(0)["spread_Ah"].toDouble() * 1000), 300);
+        // The resistance rule narrows the groups' resistances to within 2 %.
+        r = cli({"--db", db, "pack", "--series", "2", "--parallel", "2", "--max-resistance-spread",
+                 "2", "--json"});
+        QVERIFY2(r.status == 0, r.err.constData());
+        QVERIFY(r.json().value(0)["resistance_rule_met"].toBool());
+        QVERIFY(r.json().value(0)["resistance_spread_percent"].toDouble() <= 2.0);
+    }
+
+    void packRefused_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("too few") << QStringList{"--series", "3", "--parallel", "2"}
+                                 << "(5 cells with a usable finished test, 1 left out)";
+        QTest::newRow("no parallel") << QStringList{"--series", "3"} << "--parallel P";
+        QTest::newRow("zero series")
+            << QStringList{"--series", "0", "--parallel", "2"} << "a whole number from 1";
+        QTest::newRow("bad spread")
+            << QStringList{"--series", "1", "--parallel", "1", "--max-resistance-spread", "x"}
+            << "a percentage";
+        QTest::newRow("graded, none is")
+            << QStringList{"--series", "1", "--parallel", "1", "--graded"} << "0 cells";
+        QTest::newRow("operand") << QStringList{"7", "--series", "1", "--parallel", "1"}
+                                 << "unexpected 7";
+    }
+    void packRefused()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, words);
+        const Run r = cli(QStringList{"--db", path(QStringLiteral("pack.sqlite")), "pack"} + args);
+        QCOMPARE(r.status, 2);
+        QVERIFY2(QString::fromUtf8(r.err).contains(words), r.err.constData());
+        QVERIFY(r.out.isEmpty());
     }
 
     void syncWithNothingLeft()

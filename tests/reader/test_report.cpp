@@ -108,8 +108,9 @@ private Q_SLOTS:
     {
         Line line;
         QVERIFY(!line.path.isEmpty());
-        const QStringList common{"--port",     line.path, "--address",    "3,5", "watch",
-                                 "--interval", "100",     "--stop-after", "2"};
+        // Nothing into the user's test library.
+        const QStringList common{"--port",  line.path,    "--address", "3,5",          "watch",
+                                 "--no-db", "--interval", "100",       "--stop-after", "2"};
         const Run files =
             run(common + QStringList{"--json", "--csv", file("log.csv"), "--xlsx", file("book")});
         QVERIFY2(files.status == 0, files.err);

@@ -10,11 +10,13 @@
 #include "core/TerminationSignals.h"
 #include "core/Texts.h"
 #include "desktop/SleepInhibitor.h"
+#include "libraryview/LibraryWindow.h"
 #include "serial/QtSerialDevice.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QPointer>
 #include <QStandardPaths>
 #include <cstdio>
 #include <memory>
@@ -75,7 +77,12 @@ int main(int argc, char** argv)
         chartWindow->showBeside(window);
         chart::addChartOpener(window, *chartWindow); // Ctrl+G opens it again once closed
     }
+    // --library: the test library's window beside the panel; a database that
+    // cannot be opened is said in that window.
+    QPointer<libraryview::LibraryWindow> libraryWindow;
+    if (options.library) libraryWindow = libraryview::openLibraryWindow(options.database, &window);
     const int rc = app.exec();
+    delete libraryWindow; // still open: its reading thread ends before the application
     // The form goes first; the window must not call into it while it is torn down.
     window.setEvents(nullptr);
     return rc;

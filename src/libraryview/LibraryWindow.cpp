@@ -183,23 +183,23 @@ QWidget* LibraryWindow::makeTestsTab()
     figures_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     figures_->setAccessibleName(QStringLiteral("测试数据"));
     figures_->setMinimumWidth(260);
-    figures_->hide();
     report_->setEnabled(false);
 
-    auto* side = new QWidget;
-    auto* sideLayout = new QVBoxLayout(side);
+    side_ = new QWidget;
+    side_->hide();
+    auto* sideLayout = new QVBoxLayout(side_);
     sideLayout->setContentsMargins(0, 0, 0, 0);
     sideLayout->addWidget(figures_, 1);
     sideLayout->addWidget(report_);
     auto* lower = new QSplitter(Qt::Horizontal);
     lower->addWidget(capacity_);
-    lower->addWidget(side);
+    lower->addWidget(side_);
     lower->setStretchFactor(0, 1);
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(table_);
     split->addWidget(lower);
-    split->setStretchFactor(0, 1);
-    split->setStretchFactor(1, 1);
+    split->setSizes({420, 300}); // the chart's own size hint would take most of it
+    lower->setSizes({800, 280});
     return split;
 }
 
@@ -348,7 +348,7 @@ void LibraryWindow::showFigures()
     const std::vector<TestRecord> selected = selectedTests();
     const bool one =
         selected.size() == 1 && curves_.size() == 1 && curves_.front().id == selected.front().id;
-    figures_->setVisible(one);
+    side_->setVisible(one);
     report_->setEnabled(one);
     if (!one) {
         figures_->clear();

@@ -103,6 +103,7 @@ private:
     QTabWidget* tabs_;
     QTableView* table_;
     CapacityView* capacity_;
+    QWidget* side_ = nullptr; // the figures and the report's button: one test selected
     QLabel* figures_;
     QPushButton* report_;
     PackPanel* pack_;

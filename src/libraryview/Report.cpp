@@ -5,6 +5,8 @@
 
 #include "ui/Fonts.h"
 
+#include "modbus/Formats.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QPageLayout>
@@ -35,11 +37,10 @@ QString temperatureText(std::uint16_t celsius)
 
 QString healthText(const TestRecord& t, const library::GradeRules& rules)
 {
-    const HealthBands bands = bandsFor(t.header.cell.type, rules);
-    const Health h = healthOf(t.stateOfHealth, bands);
+    const Health h = healthOf(t.stateOfHealth, bandsFor(t.header.cell.type, rules));
     return h == Health::Unknown
                ? sohText(t.stateOfHealth)
-               : QStringLiteral("%1（%2）").arg(sohText(t.stateOfHealth), bandsText(h, bands));
+               : QStringLiteral("%1（%2）").arg(sohText(t.stateOfHealth), healthName(h));
 }
 
 std::vector<Figure> testFigures(const TestRecord& t, const library::GradeRules& rules)
@@ -59,7 +60,9 @@ std::vector<Figure> testFigures(const TestRecord& t, const library::GradeRules& 
         {QStringLiteral("串口 / 地址"),
          QStringLiteral("%1 / %2").arg(h.port.isEmpty() ? kNone : h.port,
                                        h.address ? QString::number(*h.address) : kNone)},
-        {QStringLiteral("预设 电流 / 截止电压 / 功率"), presetsText(h.presets)},
+        {QStringLiteral("预设电流"), presetText(h.presets.currentA, modbus::currentText)},
+        {QStringLiteral("截止电压"), presetText(h.presets.cutoffV, modbus::voltageText)},
+        {QStringLiteral("预设功率"), presetText(h.presets.powerW, modbus::powerText)},
         {QStringLiteral("标记"), flagsText(t, now)},
     };
 }
@@ -87,7 +90,7 @@ qreal drawFigures(QPainter& p, QRectF area, const std::vector<Figure>& figures)
 {
     p.setFont(songFont(9));
     const qreal line = p.fontMetrics().height() * 1.45;
-    const qreal labelWidth = area.width() * 0.42;
+    const qreal labelWidth = area.width() * 0.32;
     qreal y = area.top();
     for (const Figure& f : figures) {
         p.setPen(QColor(90, 90, 90));
@@ -142,7 +145,7 @@ Range yRangeOf(const std::vector<QPointF>& points)
 
 // A framed plot with ticks, grid and the curve.
 void drawPlot(QPainter& p, QRectF area, const std::vector<QPointF>& points, const QString& title,
-              const QString& xTitle)
+              const QString& xTitle, const QString& yTitle)
 {
     p.setFont(songFont(10, true));
     p.setPen(Qt::black);
@@ -151,8 +154,13 @@ void drawPlot(QPainter& p, QRectF area, const std::vector<QPointF>& points, cons
                Qt::AlignLeft | Qt::AlignVCenter, title);
     p.setFont(songFont(8));
     const qreal text = p.fontMetrics().height();
-    const QRectF plot(area.left() + 34, area.top() + titleHeight, area.width() - 44,
+    const QRectF plot(area.left() + 34 + text, area.top() + titleHeight, area.width() - 44 - text,
                       area.height() - titleHeight - 2.6 * text);
+    p.save();
+    p.translate(area.left(), plot.center().y());
+    p.rotate(-90);
+    p.drawText(QRectF(-plot.height() / 2, 0, plot.height(), text), Qt::AlignCenter, yTitle);
+    p.restore();
     const Range xr = xRangeOf(points), yr = yRangeOf(points);
     const double xStep = tickStep(xr.hi - xr.lo, 8), yStep = tickStep(yr.hi - yr.lo, 6);
     auto toPage = [&](QPointF v) {
@@ -218,10 +226,12 @@ void drawReport(QPainter& p, QSizeF page, const TestRecord& test, const TestCurv
     const qreal footer = 18;
     const qreal plotHeight = (body.bottom() - footer - y - 10) / 2;
     drawPlot(p, QRectF(body.left(), y, body.width(), plotHeight), curve.byCapacity,
-             QStringLiteral("电压 – 容量"), QStringLiteral("容量 (A·h)　纵轴：电压 (V)"));
+             QStringLiteral("电压 – 容量"), QStringLiteral("容量 (A·h)"),
+             QStringLiteral("电压 (V)"));
     y += plotHeight + 10;
     drawPlot(p, QRectF(body.left(), y, body.width(), plotHeight), curve.byTime,
-             QStringLiteral("电压 – 时间"), QStringLiteral("时间 (小时)　纵轴：电压 (V)"));
+             QStringLiteral("电压 – 时间"), QStringLiteral("时间 (小时)"),
+             QStringLiteral("电压 (V)"));
     p.setFont(songFont(7));
     p.setPen(QColor(90, 90, 90));
     QString note = QStringLiteral("测试编号 %1　UUID %2　报告生成于 %3")

@@ -75,14 +75,16 @@ QString flagsText(const TestRecord& r, qint64 nowMsecs)
     return flags.isEmpty() ? kNone : flags.join(QStringLiteral("，"));
 }
 
+QString presetText(const std::optional<double>& value, QString (*text)(std::uint16_t))
+{
+    return value ? text(modbus::hundredthsOfValue(*value)) : kNone;
+}
+
 QString presetsText(const Presets& p)
 {
-    auto part = [](const std::optional<double>& v, QString (*text)(std::uint16_t)) {
-        return v ? text(modbus::hundredthsOfValue(*v)) : kNone;
-    };
     return QStringLiteral("%1 / %2 / %3")
-        .arg(part(p.currentA, modbus::currentText), part(p.cutoffV, modbus::voltageText),
-             part(p.powerW, modbus::powerText));
+        .arg(presetText(p.currentA, modbus::currentText),
+             presetText(p.cutoffV, modbus::voltageText), presetText(p.powerW, modbus::powerText));
 }
 
 QString gradeText(const QString& grade)

@@ -24,6 +24,8 @@ QString endText(const library::TestRecord& r, qint64 nowMsecs);
 // Whatever should make a reader doubt the figures or the record: counts that
 // disagree, gaps in the line, a test still running or never finished, an import.
 QString flagsText(const library::TestRecord& r, qint64 nowMsecs);
+// One preset in the panel's pattern (modbus::currentText ...), "—" when not known.
+QString presetText(const std::optional<double>& value, QString (*text)(std::uint16_t));
 QString presetsText(const library::Presets& p); // "1.00A / 2.80V / 150.00W"
 QString gradeText(const QString& grade);        // "不合格" for reject, "—" for none
 

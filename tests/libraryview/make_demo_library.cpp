@@ -1,12 +1,15 @@
-// make_demo_library FILE [CELLS] [RULES.json]: a SQLite test library of CELLS
-// (default 40) realistic tests, graded by the demo rules, which it also
-// writes to RULES.json when given (for the window's health colours).
+// make_demo_library FILE [CELLS] [RULES.json] [REPORT.pdf]: a SQLite test
+// library of CELLS (default 40) realistic tests, graded by the demo rules,
+// which it also writes to RULES.json when given (for the window's health
+// colours); REPORT.pdf: the first test's report, as the window writes it.
 
 #include "DemoLibrary.h"
 
-#include <QCoreApplication>
+#include "libraryview/Report.h"
+
 #include <QDateTime>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,11 +36,25 @@ QByteArray rulesJson(const library::GradeRules& rules)
     return QJsonDocument(types).toJson();
 }
 
+void writeFirstReport(library::Store& store, qint64 id, const library::GradeRules& rules,
+                      const QString& path)
+{
+    auto record = store.byId(id);
+    auto samples = store.curve(id);
+    if (library::failureOf(record) || library::failureOf(samples))
+        qFatal("cannot read test %lld", id);
+    const library::TestRecord& test = *std::get<std::optional<library::TestRecord>>(record);
+    const auto curve =
+        libraryview::curveOf(test, std::get<std::vector<discharge::Sample>>(samples));
+    if (auto error = libraryview::writeReport(path, test, curve, rules))
+        qFatal("%s", qPrintable(*error));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    QGuiApplication app(argc, argv); // fonts for the report
     const QStringList args = app.arguments();
     if (args.size() < 2) {
         std::fputs("usage: make_demo_library FILE [CELLS] [RULES.json]\n", stderr);
@@ -51,13 +68,17 @@ int main(int argc, char** argv)
     const int count = args.size() > 2 ? args[2].toInt() : 40;
     const library::GradeRules rules = testing::demoGradeRules();
     const qint64 start = QDateTime::currentMSecsSinceEpoch() - qint64(count) * 5 * 3'600'000;
-    for (const testing::DemoCell& cell : testing::demoCells(count, start))
-        testing::storeDemoTest(store, cell, testing::demoGrade(cell, rules));
+    qint64 first = 0;
+    for (const testing::DemoCell& cell : testing::demoCells(count, start)) {
+        const qint64 id = testing::storeDemoTest(store, cell, testing::demoGrade(cell, rules));
+        first = first ? first : id;
+    }
     if (args.size() > 3) {
         QFile file(args[3]);
         if (!file.open(QIODevice::WriteOnly) || file.write(rulesJson(rules)) < 0)
             qFatal("cannot write %s", qPrintable(args[3]));
     }
+    if (args.size() > 4) writeFirstReport(store, first, rules, args[4]);
     std::printf("%d tests in %s\n", count, qPrintable(args[1]));
     return 0;
 }

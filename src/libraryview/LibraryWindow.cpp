@@ -39,6 +39,7 @@ namespace {
 
 constexpr int kFilterDelayMsecs = 300;
 constexpr int kSelectionDelayMsecs = 120;
+constexpr int kWidthSampleRows = 200;
 
 QString allChoice() { return QStringLiteral("全部"); }
 
@@ -175,6 +176,8 @@ QWidget* LibraryWindow::makeTestsTab()
     table_->setAlternatingRowColors(true);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
+    // Column widths from the first rows, not from all of 10,000.
+    table_->horizontalHeader()->setResizeContentsPrecision(kWidthSampleRows);
     table_->setWordWrap(false);
     table_->setAccessibleName(QStringLiteral("测试列表"));
 
@@ -240,9 +243,9 @@ void LibraryWindow::showListing(const Listing& listing)
     if (listing.generation != listGeneration_) return; // a newer one is on its way
     failed_ = false;
     const QList<qint64> selected = selectedIds();
-    rememberChoices(listing.tests);
-    const qint64 count = qint64(listing.tests.size());
-    model_->setTests(listing.tests, listing.rules, QDateTime::currentMSecsSinceEpoch());
+    rememberChoices(*listing.tests);
+    const qint64 count = qint64(listing.tests->size());
+    model_->setTests(std::move(*listing.tests), listing.rules, QDateTime::currentMSecsSinceEpoch());
     table_->resizeColumnsToContents();
     reselect(selected);
     QString text = QStringLiteral("测试库 %1：%2 个测试").arg(location_).arg(count);

@@ -55,7 +55,8 @@ void StoreWorker::list(const TestFilter& filter, int generation)
     }
     Listing listing;
     listing.generation = generation;
-    listing.tests = std::get<std::vector<TestRecord>>(std::move(tests));
+    listing.tests = std::make_shared<std::vector<TestRecord>>(
+        std::get<std::vector<TestRecord>>(std::move(tests)));
     readRules(listing);
     Q_EMIT listed(listing);
 }

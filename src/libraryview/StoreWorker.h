@@ -20,7 +20,9 @@ namespace eload::libraryview {
 
 struct Listing {
     int generation = 0;
-    std::vector<library::TestRecord> tests;
+    // Shared, so that the queued signal's copy costs nothing; the window
+    // takes the tests out once.
+    std::shared_ptr<std::vector<library::TestRecord>> tests;
     library::GradeRules rules;
     QString rulesProblem; // a rules file that exists but cannot be read
 };

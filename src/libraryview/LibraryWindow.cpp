@@ -131,6 +131,7 @@ QWidget* LibraryWindow::makeFilters()
     cell_->setClearButtonEnabled(true);
     cell_->setAccessibleName(QStringLiteral("按电池筛选"));
     type_->setEditable(true);
+    type_->setInsertPolicy(QComboBox::NoInsert); // a typed type filters, it is no new entry
     type_->addItem(allChoice());
     type_->setMinimumContentsLength(12);
     type_->setAccessibleName(QStringLiteral("按类型筛选"));

@@ -89,6 +89,23 @@ QString packCsv(const pack::Pack& pack, const PackInput& input)
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
+QString packErrorText(const pack::PackError& error)
+{
+    using Kind = pack::PackError::Kind;
+    QString why;
+    switch (error.kind) {
+    case Kind::BadShape: why = QStringLiteral("串联数和并联数至少为 1"); break;
+    case Kind::TooFewCells: why = QStringLiteral("电池数量不足"); break;
+    case Kind::BadCapacity: why = QStringLiteral("有电池的容量无效"); break;
+    case Kind::BadResistance: why = QStringLiteral("有电池的内阻读数无效"); break;
+    case Kind::MissingResistance:
+        why = QStringLiteral("有电池没有内阻读数，无法均衡内阻（可取消“同时均衡内阻”）");
+        break;
+    case Kind::BadRule: why = QStringLiteral("内阻规则无效"); break;
+    }
+    return QStringLiteral("无法配组：%1。（%2）").arg(why, QString::fromStdString(error.message));
+}
+
 QString proofText(const pack::Pack& pack)
 {
     switch (pack.proof) {

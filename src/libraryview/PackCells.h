@@ -24,6 +24,10 @@ PackInput packInputOf(const std::vector<library::TestRecord>& tests, PackSource 
 // (group "left over"), then the spread. Excel-safe: every text is quoted.
 QString packCsv(const pack::Pack& pack, const PackInput& input);
 
+// Why no pack could be matched, in Chinese, with matchPack's own words
+// (which name the cell) after it.
+QString packErrorText(const pack::PackError& error);
+
 // The proof of the spread in words: optimal, or between a bound and the answer.
 QString proofText(const pack::Pack& pack);
 

@@ -126,7 +126,8 @@ void PackPanel::match()
     spread_->clear();
     leftOver_->clear();
     exportButton_->setEnabled(false);
-    pack::Options options;
+    pack::Options& options = options_;
+    options = {};
     options.series = series_->value();
     options.parallel = parallel_->value();
     options.balanceResistance = balance_->isChecked();
@@ -158,15 +159,15 @@ void PackPanel::showResult()
     matchButton_->setEnabled(true);
     const pack::PackResult result = watcher_.result();
     if (auto* error = std::get_if<pack::PackError>(&result)) {
-        showError(QStringLiteral("无法配组：%1").arg(QString::fromStdString(error->message)));
+        showError(packErrorText(*error));
         Q_EMIT matched();
         return;
     }
     pack_ = std::get<pack::Pack>(result);
     status_->setStyleSheet({});
     status_->setText(QStringLiteral("%1S%2P，共 %3 节电池参与配组。")
-                         .arg(series_->value())
-                         .arg(parallel_->value())
+                         .arg(options_.series)
+                         .arg(options_.parallel)
                          .arg(input_.cells.size()));
     showGroups(*pack_);
     QString spread = QStringLiteral("组容量极差 %1（%2%）；%3。")
@@ -220,7 +221,7 @@ void PackPanel::chooseCsvPath()
 {
     const QString path = QFileDialog::getSaveFileName(
         this, QStringLiteral("导出配组 CSV"),
-        QStringLiteral("pack-%1S%2P.csv").arg(series_->value()).arg(parallel_->value()),
+        QStringLiteral("pack-%1S%2P.csv").arg(options_.series).arg(options_.parallel),
         QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty()) return;
     if (auto error = exportCsv(path))

@@ -64,6 +64,7 @@ private:
     QLabel* leftOver_;
     QTableWidget* table_;
     QFutureWatcher<pack::PackResult> watcher_;
+    pack::Options options_; // of the last match
     PackInput input_;
     std::optional<pack::Pack> pack_;
 };

@@ -529,6 +529,28 @@ private Q_SLOTS:
         QVERIFY(packCsv(p, input).contains(QStringLiteral("\"left over\",\"'=cmd\"")));
     }
 
+    // A cell without a resistance reading cannot be balanced: said in Chinese, naming it.
+    void packWithoutResistanceIsSaid()
+    {
+        std::vector<TestRecord> tests(2);
+        for (int i = 0; i < 2; ++i) {
+            tests[i].id = i + 1;
+            tests[i].header.cell.name = QStringLiteral("N%1").arg(i);
+            tests[i].summary.capacityAh = 2.0 + i * 0.1;
+            tests[i].summary.resistanceMilliohm = i == 0 ? 40 : 0;
+        }
+        const PackInput input = packInputOf(tests, PackSource::Selected);
+        pack::Options options;
+        options.series = 2;
+        options.parallel = 1;
+        options.balanceResistance = true;
+        const auto result = pack::matchPack(input.cells, options);
+        QVERIFY(std::holds_alternative<pack::PackError>(result));
+        const QString text = packErrorText(std::get<pack::PackError>(result));
+        QVERIFY2(text.contains(QStringLiteral("没有内阻读数")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("N1")), qPrintable(text));
+    }
+
     void unopenableDatabaseIsAMessage_data()
     {
         QTest::addColumn<QString>("database");

@@ -19,8 +19,10 @@ const QList<QColor> kColours = {QColor(0, 114, 178),   QColor(213, 94, 0),  QCol
 } // namespace
 
 CapacityView::CapacityView(QWidget* parent)
-    : QChartView(parent), chart_(new QChart), x_(new QValueAxis), y_(new QValueAxis)
+    // The chart given at construction: setChart() would first make and drop a default one.
+    : QChartView(new QChart, parent), x_(new QValueAxis), y_(new QValueAxis)
 {
+    chart_ = chart();
     const QFont font = songFont(9);
     chart_->setFont(font);
     chart_->legend()->setFont(font);
@@ -33,9 +35,10 @@ CapacityView::CapacityView(QWidget* parent)
         a->setLabelsFont(font);
         a->setLabelFormat(QStringLiteral("%.2f"));
     }
+    x_->setTickCount(9); // a hint: applyNiceNumbers picks round steps near it
+    y_->setTickCount(7);
     chart_->addAxis(x_, Qt::AlignBottom);
     chart_->addAxis(y_, Qt::AlignLeft);
-    setChart(chart_);
     setRenderHint(QPainter::Antialiasing);
     setAccessibleName(QStringLiteral("容量曲线图"));
     fitAxes();

@@ -26,7 +26,7 @@ public:
 private:
     void fitAxes();
 
-    QChart* chart_;
+    QChart* chart_ = nullptr;
     QValueAxis* x_;
     QValueAxis* y_;
 };

@@ -70,7 +70,12 @@ void StoreWorker::readCurves(const QList<qint64>& ids, int generation)
         auto record = store_->byId(id);
         auto samples = store_->curve(id);
         const Failure* f = failureOf(record) ? failureOf(record) : failureOf(samples);
-        if (f) return Q_EMIT failed(QStringLiteral("读取曲线失败：%1").arg(f->message));
+        if (f) {
+            Q_EMIT failed(QStringLiteral("读取曲线失败：%1").arg(f->message));
+            // No curves rather than the last selection's under the new one.
+            Q_EMIT curvesRead({generation, {}});
+            return;
+        }
         const auto& test = std::get<std::optional<TestRecord>>(record);
         if (!test) continue; // removed meanwhile
         batch.curves.push_back(curveOf(*test, std::get<std::vector<Sample>>(samples)));

@@ -11,11 +11,13 @@
 #include "core/Texts.h"
 #include "desktop/SleepInhibitor.h"
 #include "library/TestWriter.h"
+#include "libraryview/LibraryWindow.h"
 #include "serial/QtSerialDevice.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QPointer>
 #include <QStandardPaths>
 #include <cstdio>
 #include <memory>
@@ -73,6 +75,19 @@ int main(int argc, char** argv)
     // --chart: the discharge curve beside the panel, fed by the form; it never sends.
     // Each discharge it finds goes into the test library, off the event thread.
     std::unique_ptr<library::TestWriter> testWriter;
+    // The test library's window (--library, or the chart's 电池库 button): one
+    // at a time, beside what asked for it; a database that cannot be opened
+    // is said in that window.
+    QPointer<libraryview::LibraryWindow> libraryWindow;
+    const auto showLibrary = [&](QWidget* near) {
+        if (!libraryWindow) {
+            libraryWindow = libraryview::openLibraryWindow(options.database, near);
+            return;
+        }
+        libraryWindow->showNormal();
+        libraryWindow->raise();
+        libraryWindow->activateWindow();
+    };
     std::unique_ptr<chart::ChartWindow> chartWindow;
     if (options.chart) {
         chartWindow = std::make_unique<chart::ChartWindow>();
@@ -92,10 +107,14 @@ int main(int argc, char** argv)
             chartWindow->recordInto(*testWriter,
                                     chart::panelLine(window, form.state(), options.ports));
         }
+        QObject::connect(chartWindow.get(), &chart::ChartWindow::libraryRequested,
+                         chartWindow.get(), [&] { showLibrary(chartWindow.get()); });
         chartWindow->showBeside(window);
         chart::addChartOpener(window, *chartWindow); // Ctrl+G opens it again once closed
     }
+    if (options.library) showLibrary(&window);
     const int rc = app.exec();
+    delete libraryWindow; // still open: its reading thread ends before the application
     // The form goes first; the window must not call into it while it is torn down.
     window.setEvents(nullptr);
     // What the database has not taken by then stays in the spool for the next start.

@@ -62,6 +62,8 @@ QJsonObject summaryObject(const discharge::Summary& s)
         {QStringLiteral("lowest_voltage_V"), rounded(s.lowestVoltage, 2)},
         {QStringLiteral("average_current_A"), rounded(s.averageCurrent, 4)},
         {QStringLiteral("average_power_W"), rounded(s.averagePower, 4)},
+        {QStringLiteral("highest_temperature_C"), int(s.highestTemperatureC)},
+        {QStringLiteral("resistance_mOhm"), int(s.resistanceMilliohm)},
         {QStringLiteral("samples"), s.samples},
         {QStringLiteral("start_time"), isoTime(QDateTime::fromMSecsSinceEpoch(s.startMsecs))},
         {QStringLiteral("end_time"), isoTime(QDateTime::fromMSecsSinceEpoch(s.endMsecs))},
@@ -94,9 +96,24 @@ QJsonObject testObject(const discharge::Summary& s)
         {QStringLiteral("gaps"), s.gaps},
         {QStringLiteral("gap_s"), rounded(s.gapSeconds, 3)},
         {QStringLiteral("missed_polls"), s.missedPolls},
+        {QStringLiteral("counts_disagree"), s.countsDisagree},
         {QStringLiteral("flags"), QJsonArray::fromStringList(s.flagKeys())},
     };
 }
+
+} // namespace
+
+QJsonObject figuresJson(const discharge::Summary& s)
+{
+    QJsonObject o = summaryObject(s);
+    const QJsonObject test = testObject(s);
+    for (auto it = test.begin(); it != test.end(); ++it)
+        o.insert(it.key(), it.value());
+    o.insert(QStringLiteral("end"), discharge::endReasonKey(s.end));
+    return o;
+}
+
+namespace {
 
 QString testNotesText(const discharge::Summary& s)
 {
@@ -291,11 +308,8 @@ QString summaryText(const ModuleEnd& m, const Tally& tally, const RecordsPlace* 
 
 QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally, const RecordsPlace* place)
 {
-    QJsonObject s = summaryObject(m.summary);
-    const QJsonObject test = testObject(m.summary);
-    for (auto it = test.begin(); it != test.end(); ++it)
-        s.insert(it.key(), it.value());
-    s.insert(QStringLiteral("end"), m.end.key);
+    QJsonObject s = figuresJson(m.summary);
+    s.insert(QStringLiteral("end"), m.end.key); // ours: a stop rule's too
     s.insert(QStringLiteral("end_text"), m.end.text);
     s.insert(QStringLiteral("load_on"), m.loadOnAtEnd ? QJsonValue(*m.loadOnAtEnd) : QJsonValue());
     s.insert(QStringLiteral("replies"), tally.replies);
@@ -319,14 +333,9 @@ QString recordingSummaryText(const QString& file, int address, const discharge::
 
 QJsonObject recordingSummaryJson(const QString& file, int address, const discharge::Summary& s)
 {
-    QJsonObject o = summaryObject(s);
-    const QJsonObject test = testObject(s);
-    for (auto it = test.begin(); it != test.end(); ++it)
-        o.insert(it.key(), it.value());
-    o.insert(QStringLiteral("end"), discharge::endReasonKey(s.end));
     return {{QStringLiteral("file"), file},
             {QStringLiteral("address"), address > 0 ? QJsonValue(address) : QJsonValue()},
-            {QStringLiteral("summary"), o}};
+            {QStringLiteral("summary"), figuresJson(s)}};
 }
 
 QByteArray jsonLine(const QJsonObject& o)

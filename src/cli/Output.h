@@ -75,6 +75,11 @@ QJsonObject summaryJson(const ModuleEnd& m, const Tally& tally,
 QString recordingSummaryText(const QString& file, int address, const discharge::Summary& s);
 QJsonObject recordingSummaryJson(const QString& file, int address, const discharge::Summary& s);
 
+// A discharge's figures as every JSON of eload-cli gives them (watch's
+// summary, report, tests show): the model's figures, where they are counted
+// from, the line's gaps, the flags and the model's end.
+QJsonObject figuresJson(const discharge::Summary& s);
+
 QByteArray jsonLine(const QJsonObject& o); // compact, newline-terminated
 
 } // namespace eload::cli

@@ -1,5 +1,7 @@
 #include "cli/TestsOutput.h"
 
+#include "cli/Output.h"
+
 #include "modbus/Formats.h"
 
 #include <QDateTime>
@@ -70,40 +72,6 @@ QJsonValue numberOrNull(const std::optional<double>& v)
 QJsonValue textOrNull(const QString& v)
 {
     return v.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(v);
-}
-
-// The module counts hundredths and thousandths; more digits would only show
-// the float a sample keeps.
-double rounded(double v, int decimals)
-{
-    const double scale = std::pow(10.0, decimals);
-    return std::round(v * scale) / scale;
-}
-
-QJsonObject figuresJson(const discharge::Summary& s)
-{
-    return {
-        {QStringLiteral("capacity_Ah"), rounded(s.capacityAh, 3)},
-        {QStringLiteral("energy_Wh"), rounded(s.energyWh, 3)},
-        {QStringLiteral("duration_s"), s.durationSeconds},
-        {QStringLiteral("average_voltage_V"), rounded(s.averageVoltage, 4)},
-        {QStringLiteral("lowest_voltage_V"), rounded(s.lowestVoltage, 2)},
-        {QStringLiteral("average_current_A"), rounded(s.averageCurrent, 4)},
-        {QStringLiteral("average_power_W"), rounded(s.averagePower, 4)},
-        {QStringLiteral("highest_temperature_C"), int(s.highestTemperatureC)},
-        {QStringLiteral("resistance_mOhm"), int(s.resistanceMilliohm)},
-        {QStringLiteral("base_capacity_Ah"), s.baseCapacityAh},
-        {QStringLiteral("base_energy_Wh"), s.baseEnergyWh},
-        {QStringLiteral("base_s"), s.baseSeconds},
-        {QStringLiteral("counts_disagree"), s.countsDisagree},
-        {QStringLiteral("gaps"), s.gaps},
-        {QStringLiteral("gap_s"), s.gapSeconds},
-        {QStringLiteral("missed_polls"), s.missedPolls},
-        {QStringLiteral("samples"), s.samples},
-        {QStringLiteral("load_on_samples"), s.loadOnSamples},
-        {QStringLiteral("end"), discharge::endReasonKey(s.end)},
-        {QStringLiteral("flags"), QJsonArray::fromStringList(s.flagKeys())},
-    };
 }
 
 QJsonValue idsJson(const QList<qint64>& ids)

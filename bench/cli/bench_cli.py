@@ -35,7 +35,8 @@ record nothing into the test library (--no-db, where the program knows it).
 --library: the poll period while `watch` records into the test library. For
 each module count (at the first baud rate), the same `watch --json
 --interval 500ms` runs --rounds times with --no-db and with --db on a SQLite
-file of its own, alternately, each with the sleeper beside it; per run each
+file of its own (and with --postgres, into that PostgreSQL database),
+alternately, each with the sleeper beside it; per run each
 module's period (JSON time, and arrival here), how long the watch took from
 SIGINT to its exit (the writer's stop included), and the replies the library
 holds against the replies the watch printed.
@@ -44,6 +45,7 @@ usage: bench_cli.py BUILD_DIR [--seconds S] [--fast-seconds S]
                     [--modules 1,4,6,8] [--bauds 9600,115200] [--json FILE]
                     [--realtime | --busy N] [--cli LABEL=PATH]... [--throughput-only]
        bench_cli.py BUILD_DIR --library [--rounds N] [--seconds S] [--modules 1,4]
+                    [--postgres URL]
                     [--bauds 9600] [--json FILE] [--realtime | --busy N]
        bench_cli.py --table FILE.json...   the tables of earlier runs again
 """
@@ -345,18 +347,24 @@ def library_replies(cli, db):
     return sum(json.loads(line)["summary"]["samples"] for line in out.splitlines() if line)
 
 
-def bench_library(build, folder, baud, module_counts, seconds, rounds, log, busy=0):
-    """The same watch with --no-db and with --db, alternately, `rounds` times each."""
+def bench_library(build, folder, baud, module_counts, seconds, rounds, log, busy=0,
+                  postgres=None):
+    """The same watch with --no-db and with --db, alternately, `rounds` times each;
+    with `postgres` (a URL) a third run into that database."""
     cli = os.path.join(build, "src", "cli", "eload-cli")
+    labels = ("no-db", "sqlite") + (("postgresql",) if postgres else ())
     rows = []
     for n in module_counts:
         sim = Simulator(build, folder, n, baud, busy > 0)
         try:
             with Busy(busy):
                 for k in range(rounds):
-                    for label in ("no-db", "sqlite"):
-                        db = os.path.join(folder, "lib-%d-%d.sqlite" % (n, k))
+                    for label in labels:
+                        db = postgres if label == "postgresql" else \
+                            os.path.join(folder, "lib-%d-%d.sqlite" % (n, k))
                         extra = ["--no-db"] if label == "no-db" else ["--db", db]
+                        # One PostgreSQL database for every run: count what this one adds.
+                        before = library_replies(cli, db) if label == "postgresql" else 0
                         probe = subprocess.Popen([sys.executable, __file__, "--lateness",
                                                   str(seconds)], stdout=subprocess.PIPE)
                         timing = {}
@@ -367,7 +375,8 @@ def bench_library(build, folder, baud, module_counts, seconds, rounds, log, busy
                                "busy": busy, "status": status, "warning": stderr.strip(),
                                "failures": failures, "replies": len(got),
                                "exit_s": timing["exit_s"],
-                               "stored": library_replies(cli, db) if label == "sqlite" else None,
+                               "stored": library_replies(cli, db) - before
+                               if label != "no-db" else None,
                                "modules_periods": module_periods(got, n, 500),
                                "wake_late": wake, "load": os.getloadavg()[0]}
                         rows.append(row)
@@ -518,6 +527,8 @@ def main():
     ap.add_argument("--library", action="store_true",
                     help="the 500 ms watch with --no-db and with --db, side by side")
     ap.add_argument("--rounds", type=int, default=2, help="--library: runs of each")
+    ap.add_argument("--postgres", metavar="URL",
+                    help="--library: also a run into this PostgreSQL database")
     args = ap.parse_args()
     # Whatever records by default goes to a library of this run's own.
     data = tempfile.TemporaryDirectory()
@@ -535,7 +546,8 @@ def main():
     if args.library:
         with tempfile.TemporaryDirectory() as folder:
             results = bench_library(args.build, folder, int(args.bauds.split(",")[0]), counts,
-                                    args.seconds, args.rounds, print_library_row, args.busy)
+                                    args.seconds, args.rounds, print_library_row, args.busy,
+                                    args.postgres)
         if args.json:
             with open(args.json, "w") as f:
                 json.dump(results, f, indent=1)

@@ -11,7 +11,7 @@ namespace eload::chart {
 
 TestRecorder::TestRecorder(DischargeFeed& feed, library::TestWriter& writer, LineOf line,
                            QObject* parent)
-    : QObject(parent), feed_(feed), writer_(writer), line_(std::move(line))
+    : QObject(parent), feed_(feed), writer_(writer), line_(std::move(line)), live_(writer)
 {
     connect(&feed_, &DischargeFeed::dischargeBegan, this, &TestRecorder::begin);
     connect(&feed_, &DischargeFeed::replyAdded, this, &TestRecorder::append);
@@ -21,7 +21,7 @@ TestRecorder::TestRecorder(DischargeFeed& feed, library::TestWriter& writer, Lin
 void TestRecorder::setCell(const library::Cell& cell)
 {
     cell_ = cell;
-    if (!test_.isNull()) writer_.setCell(test_, cell_);
+    live_.setCell(cell_);
 }
 
 library::TestHeader TestRecorder::headerFor(const discharge::Sample& first) const
@@ -39,25 +39,11 @@ library::TestHeader TestRecorder::headerFor(const discharge::Sample& first) cons
     return h;
 }
 
-void TestRecorder::begin(const discharge::Sample& first)
-{
-    test_ = writer_.begin(headerFor(first));
-    open_ = true;
-}
+void TestRecorder::begin(const discharge::Sample& first) { live_.start(headerFor(first)); }
 
-void TestRecorder::append(const discharge::Sample& s)
-{
-    if (!open_) return;
-    // Refused only when the writer's memory is full: problem() says so.
-    (void)writer_.append(test_, s);
-    writer_.update(test_, feed_.summary());
-}
+void TestRecorder::append(const discharge::Sample& s) { live_.add(s, feed_.summary()); }
 
-void TestRecorder::end(const discharge::Summary& figures)
-{
-    if (!std::exchange(open_, false)) return;
-    writer_.finish(test_, figures);
-}
+void TestRecorder::end(const discharge::Summary& figures) { live_.finish(figures); }
 
 std::optional<int> addressOf(const QString& text)
 {

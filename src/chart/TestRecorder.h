@@ -1,13 +1,13 @@
 #pragma once
-// Records each discharge the chart's feed finds into the test library: a
-// test begun with the discharge's first reply, every reply of it, its
-// figures as they change and its end as the model decides it. The cell
+// Records each discharge the chart's feed finds into the test library, once
+// its load has been on (library::LiveTest): every reply of it, its figures
+// as they change and its end as the model decides it. The cell
 // under test is the operator's to name; it carries over to the next
 // discharge (the same cell tested again) until changed. No widgets; the
 // writer never makes the feed wait.
 
 #include "chart/DischargeFeed.h"
-#include "library/TestWriter.h"
+#include "library/LiveTest.h"
 
 #include <QObject>
 #include <QUuid>
@@ -39,8 +39,9 @@ public:
     // The cell of the discharge recorded now (or last), and of those to come.
     void setCell(const library::Cell& cell);
     const library::Cell& cell() const { return cell_; }
-    // The test of the running or last discharge; null before the first.
-    const QUuid& test() const { return test_; }
+    // The test of the running or last discharge; null before the first
+    // whose load came on, and while the running one's has not.
+    QUuid test() const { return live_.test().value_or(QUuid()); }
     library::TestWriter& writer() { return writer_; }
 
 private:
@@ -53,8 +54,7 @@ private:
     library::TestWriter& writer_;
     LineOf line_;
     library::Cell cell_;
-    QUuid test_;
-    bool open_ = false; // test_ begun and not finished
+    library::LiveTest live_;
 };
 
 // The panel's address box text as a bus address (1 to 255 on the panel's

@@ -7,7 +7,7 @@ namespace eload::cli {
 using Change = discharge::TestModel::Change;
 
 ModuleRecord::ModuleRecord(library::TestWriter& writer, library::TestHeader header)
-    : writer_(writer), header_(std::move(header))
+    : header_(std::move(header)), live_(writer)
 {
 }
 
@@ -17,36 +17,40 @@ void ModuleRecord::taken(const modbus::Reading& r, Change change, bool inDischar
     if (change == Change::Started) {
         // The module was cleared or switched on again: the discharge before
         // is a test of its own, with the figures the model closed it with.
-        if (open_ && model.previous()) writer_.finish(*open_, *model.previous());
-        open_.reset();
-        begin(r);
+        if (model.previous()) live_.finish(*model.previous());
+        noteTest();
+        start(r);
     }
-    if (!open_) return;
-    if (inDischarge) writer_.append(*open_, discharge::sampleOf(r));
-    writer_.update(*open_, model.summary());
+    if (inDischarge)
+        live_.add(discharge::sampleOf(r), model.summary());
+    else
+        live_.update(model.summary());
+    noteTest();
 }
 
-void ModuleRecord::missed(const discharge::TestModel& model)
-{
-    if (open_) writer_.update(*open_, model.summary());
-}
+void ModuleRecord::missed(const discharge::TestModel& model) { live_.update(model.summary()); }
 
 void ModuleRecord::finish(const discharge::Summary& figures)
 {
-    if (!open_) return;
-    writer_.finish(*open_, figures);
-    open_.reset();
+    live_.finish(figures);
+    noteTest();
 }
 
+QList<QUuid> ModuleRecord::tests() const { return tests_; }
+
 // The presets are those the module held at the discharge's first reply.
-void ModuleRecord::begin(const modbus::Reading& r)
+void ModuleRecord::start(const modbus::Reading& r)
 {
     library::TestHeader h = header_;
-    h.uuid = QUuid();
     h.startMsecs = r.time.toMSecsSinceEpoch();
     h.presets = {r.currentPreset, r.cutoffPreset, r.powerPreset};
-    open_ = writer_.begin(std::move(h));
-    tests_ << *open_;
+    live_.start(std::move(h));
+}
+
+void ModuleRecord::noteTest()
+{
+    if (live_.test() && (tests_.isEmpty() || tests_.last() != *live_.test()))
+        tests_ << *live_.test();
 }
 
 } // namespace eload::cli

@@ -1,12 +1,12 @@
 #pragma once
 // One module's tests into the test library, as the test model cuts them: a
-// record begins where the model starts a discharge, every reply of that
-// discharge goes into its curve, its figures follow the model's, and it is
-// finished with the figures the watch's summary shows. The writer only
-// queues: nothing here waits for a database or a disk.
+// record of each discharge in which the load came on (library::LiveTest),
+// every reply of that discharge in its curve, its figures following the
+// model's, finished with the figures the watch's summary shows. The writer
+// only queues: nothing here waits for a database or a disk.
 
 #include "discharge/TestModel.h"
-#include "library/TestWriter.h"
+#include "library/LiveTest.h"
 #include "modbus/Reading.h"
 
 #include <QList>
@@ -30,14 +30,14 @@ public:
     void finish(const discharge::Summary& figures);
 
     // Every record begun, oldest first.
-    const QList<QUuid>& tests() const { return tests_; }
+    QList<QUuid> tests() const;
 
 private:
-    void begin(const modbus::Reading& r);
+    void start(const modbus::Reading& r);
+    void noteTest();
 
-    library::TestWriter& writer_;
     library::TestHeader header_;
-    std::optional<QUuid> open_;
+    library::LiveTest live_;
     QList<QUuid> tests_;
 };
 

@@ -4,6 +4,7 @@
 // database that cannot be made, which must not touch the test.
 
 #include "CliRig.h"
+#include "modbus/Registers.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -194,6 +195,25 @@ private Q_SLOTS:
         for (const QJsonObject& o : r.json())
             QVERIFY(!o.contains("records"));
         QVERIFY(QDir(data.path()).isEmpty());
+    }
+
+    // A module whose load never came on tested no cell: no record, so that
+    // lists and packs hold no cell of no capacity; the watch is as before.
+    void idleModuleIsNoTest()
+    {
+        Line line;
+        line.sim.setReg(modbus::RegLoadSwitch, 0);
+        QTemporaryDir dir;
+        const QString db = dir.filePath("lib.sqlite");
+        const Run r = run(
+            line.args({"watch", "--interval", "100", "--json", "--stop-after", "1", "--db", db}));
+        QVERIFY2(r.status == 0, r.err);
+        QVERIFY(r.summary(1)["samples"].toInt() >= 2);
+        for (const QJsonObject& o : r.json())
+            if (o.contains("records")) QVERIFY(uuidsOf(o["records"].toObject()).isEmpty());
+        const Run listed = tests({"--db", db, "list", "--json"});
+        QVERIFY2(listed.status == 0, listed.err);
+        QVERIFY2(listed.json().isEmpty(), listed.out.constData());
     }
 
     // A database that cannot be made: the test runs its course at its pace,

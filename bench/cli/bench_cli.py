@@ -362,7 +362,9 @@ def bench_library(build, folder, baud, module_counts, seconds, rounds, log, busy
                     for label in labels:
                         db = postgres if label == "postgresql" else \
                             os.path.join(folder, "lib-%d-%d.sqlite" % (n, k))
-                        extra = ["--no-db"] if label == "no-db" else ["--db", db]
+                        # The load on, in every run alike: only a discharge is a test
+                        # of the library, an idle module's replies are not stored.
+                        extra = ["--load-on"] + (["--no-db"] if label == "no-db" else ["--db", db])
                         # One PostgreSQL database for every run: count what this one adds.
                         before = library_replies(cli, db) if label == "postgresql" else 0
                         probe = subprocess.Popen([sys.executable, __file__, "--lateness",

@@ -24,7 +24,7 @@ constexpr Mask kSet = bit(Command::Set);
 using Result = std::optional<QString>; // an error message
 using Handler = Result (*)(Invocation&, const QString& value);
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool takesValue;
     Mask commands;
@@ -192,7 +192,7 @@ Result applyCell(Invocation& inv, const QString& value)
     return std::nullopt;
 }
 
-const std::array<OptionSpec, 27> kOptions{{
+const std::array<OptionRule, 27> kOptions{{
     {"--port", true, kBus, applyPort},
     {"--baud", true, kBus, applyBaud},
     {"--address", true, kBus, applyAddresses},
@@ -252,15 +252,15 @@ const std::array<OptionSpec, 27> kOptions{{
     {"--", false, ~0u, nullptr},
 }};
 
-const OptionSpec* optionNamed(const QString& name)
+const OptionRule* optionNamed(const QString& name)
 {
-    for (const OptionSpec& o : kOptions)
+    for (const OptionRule& o : kOptions)
         if (name == QLatin1String(o.name)) return &o;
     return nullptr;
 }
 
 struct Given {
-    const OptionSpec* option;
+    const OptionRule* option;
     QString value;
 };
 
@@ -295,7 +295,7 @@ std::variant<Words, UsageError> splitWords(const QStringList& args)
         }
         const qsizetype eq = arg.indexOf(u'=');
         const QString name = eq < 0 ? arg : arg.left(eq);
-        const OptionSpec* option = optionNamed(name);
+        const OptionRule* option = optionNamed(name);
         if (!option) return UsageError{QStringLiteral("unknown option %1").arg(name)};
         if (name == QLatin1String("--")) {
             optionsEnded = true;

@@ -18,14 +18,15 @@ const QHash<QString, Command> kCommands = {
     {QStringLiteral("pack"), Command::Pack},
 };
 
-struct OptionSpec {
+// What an option takes, and the commands that accept it.
+struct OptionRule {
     bool takesValue;
     QList<Command> commands; // empty: every command
 };
 
 const QList<Command> kFiltered = {Command::List, Command::Grade, Command::Pack};
 
-const QHash<QString, OptionSpec> kOptions = {
+const QHash<QString, OptionRule> kOptions = {
     {QStringLiteral("--db"), {true, {}}},
     {QStringLiteral("--json"), {false, {}}},
     {QStringLiteral("--csv"), {false, {}}},
@@ -176,15 +177,15 @@ std::variant<QList<Given>, TestsUsageError> optionsOf(const QStringList& args, Q
             value = name.mid(eq + 1);
             name = name.left(eq);
         }
-        const auto spec = kOptions.constFind(name);
-        if (spec == kOptions.constEnd())
+        const auto known = kOptions.constFind(name);
+        if (known == kOptions.constEnd())
             return TestsUsageError{QStringLiteral("unknown option %1").arg(name)};
-        if (spec->takesValue && !inline_) {
+        if (known->takesValue && !inline_) {
             if (i + 1 >= args.size())
                 return TestsUsageError{QStringLiteral("%1 needs a value").arg(name)};
             value = args[++i];
         }
-        if (!spec->takesValue && inline_)
+        if (!known->takesValue && inline_)
             return TestsUsageError{QStringLiteral("%1 takes no value").arg(name)};
         given << Given{name, value};
     }
